@@ -1,0 +1,144 @@
+#include "support/sandbox.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace orvane::test {
+
+namespace {
+
+const char* const kUnset = "\x01";
+
+}  // namespace
+
+Sandbox::Sandbox() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && tmp[0] ? tmp : "/tmp") + "/orvane-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    root = buffer.data();
+    MakeFolders(Documents());
+    MakeFolders(ConfigHome());
+    MakeFolders(root + "/run");
+    ::chmod((root + "/run").c_str(), 0700);
+    const std::pair<const char*, std::string> vars[] = {
+        {"HOME", Home()},
+        {"XDG_CONFIG_HOME", ConfigHome()},
+        {"XDG_RUNTIME_DIR", root + "/run"},
+        {"XDG_DOCUMENTS_DIR", Documents()},
+    };
+    for (const auto& [name, value] : vars) {
+        const char* old = std::getenv(name);
+        savedEnv.emplace_back(name, old != nullptr ? old : kUnset);
+        ::setenv(name, value.c_str(), 1);
+    }
+}
+
+Sandbox::~Sandbox() {
+    for (const auto& [name, value] : savedEnv) {
+        if (value == kUnset) ::unsetenv(name.c_str());
+        else ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    std::error_code ec;
+    // Folders a test made read-only must become writable again to be removed.
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec)) ::chmod(it->path().c_str(), 0700);
+    }
+    ::chmod(root.c_str(), 0700);
+    std::filesystem::remove_all(root, ec);
+}
+
+AlertRecorder::AlertRecorder() { SetAlertSink(this); }
+AlertRecorder::~AlertRecorder() { SetAlertSink(nullptr); }
+
+void AlertRecorder::ShowAlert(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock);
+    alerts.push_back(text);
+}
+
+std::vector<std::string> AlertRecorder::Alerts() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return alerts;
+}
+
+void AlertRecorder::Clear() {
+    std::lock_guard<std::mutex> guard(lock);
+    alerts.clear();
+}
+
+ManualClock::ManualClock(int64_t nowMs, LocalDate today) : now(nowMs), date(today) { SetClock(this); }
+ManualClock::~ManualClock() { SetClock(nullptr); }
+
+int64_t ManualClock::NowMs() {
+    std::lock_guard<std::mutex> guard(lock);
+    return now;
+}
+
+LocalDate ManualClock::Today() {
+    std::lock_guard<std::mutex> guard(lock);
+    return date;
+}
+
+void ManualClock::SetNowMs(int64_t ms) {
+    std::lock_guard<std::mutex> guard(lock);
+    now = ms;
+}
+
+void ManualClock::Advance(int64_t ms) {
+    std::lock_guard<std::mutex> guard(lock);
+    now += ms;
+}
+
+void ManualClock::SetToday(LocalDate d) {
+    std::lock_guard<std::mutex> guard(lock);
+    date = d;
+}
+
+bool WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    return static_cast<bool>(out.flush());
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool MakeFolders(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    return !ec;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st{};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> ListFolder(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(path.c_str())) {
+        while (dirent* entry = ::readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace orvane::test
