@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "config/registry.h"
+#include "config/registry_hive.h"
+#include "support/sandbox.h"
+
+namespace orvane {
+namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+
+class RegistryTest : public ::testing::Test {
+protected:
+    std::string UserFile() const { return box.ConfigHome() + "/zentrova/settings.conf"; }
+    std::string FactoryFile() const { return box / "factory.conf"; }
+
+    test::Sandbox box;
+    test::AlertRecorder alerts;
+};
+
+TEST_F(RegistryTest, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
+    {
+        CRegistryHive hive(UserFile(), "");
+        CRegistry key(&hive);
+        ASSERT_TRUE(key.Create("software\\zentrova\\using\\timedShot"));
+        EXPECT_TRUE(key.WriteDword("ShotsValue", 5));
+        EXPECT_TRUE(key.WriteDword("shotsvalue", 6));  // the same value, rewritten
+
+        CRegistry again(&hive);
+        ASSERT_TRUE(again.Open("SOFTWARE\\Zentrova\\USING\\timedshot"));
+        uint32_t value = 0;
+        EXPECT_TRUE(again.ReadDword("SHOTSVALUE", value));
+        EXPECT_EQ(value, 6u);
+    }
+    std::string saved = ReadFile(UserFile());
+    EXPECT_NE(saved.find("[software\\zentrova\\using\\timedShot]"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\"ShotsValue\"=dword:00000006"), std::string::npos) << saved;
+
+    CRegistryHive reread(UserFile(), "");
+    CRegistry key(&reread);
+    ASSERT_TRUE(key.Open("software\\zentrova\\using\\TIMEDSHOT"));
+    int32_t value = 0;
+    EXPECT_TRUE(key.ReadDword("shotsValue", value));
+    EXPECT_EQ(value, 6);
+}
+
+TEST_F(RegistryTest, ReadLimitsAre99CharactersAndFourBytes) {
+    CRegistryHive hive(UserFile(), "");
+    CRegistry key(&hive);
+    ASSERT_TRUE(key.Create("software\\zentrova\\using\\system"));
+    const std::string fits(99, 'a');
+    const std::string tooLong(100, 'b');
+    const std::string wide99 = std::string(97, 'c') + "\xF0\x9F\x93\xB7";  // 97 + a surrogate pair
+    ASSERT_TRUE(key.WriteText("fits", fits));
+    ASSERT_TRUE(key.WriteText("toolong", tooLong));
+    ASSERT_TRUE(key.WriteText("wide", wide99));
+    ASSERT_TRUE(key.WriteText("onechar", "A"));
+    ASSERT_TRUE(key.WriteText("twochars", "AB"));
+
+    std::string out = "unchanged";
+    EXPECT_TRUE(key.ReadText("fits", out));
+    EXPECT_EQ(out, fits);
+    out = "unchanged";
+    EXPECT_FALSE(key.ReadText("toolong", out));
+    EXPECT_EQ(out, "unchanged");
+    EXPECT_TRUE(key.ReadText("wide", out));
+    EXPECT_EQ(out, wide99);
+    EXPECT_FALSE(key.ReadText("missing", out));
+    EXPECT_EQ(out, wide99);
+
+    // The stored type is not checked, only the size: a one-character text is four bytes.
+    uint32_t number = 77;
+    EXPECT_TRUE(key.ReadDword("onechar", number));
+    EXPECT_EQ(number, 0x41u);
+    number = 77;
+    EXPECT_FALSE(key.ReadDword("twochars", number));
+    EXPECT_EQ(number, 77u);
+}
+
+TEST_F(RegistryTest, FactoryBranchIsReadOnlyAndCannotBeOverriddenByTheUserFile) {
+    WriteFile(FactoryFile(),
+              "[software\\zentrova\\default\\system]\n\"moviesizemax\"=dword:00000400\n");
+    test::MakeFolders(box.ConfigHome() + "/zentrova");
+    WriteFile(UserFile(),
+              "[software\\zentrova\\default\\system]\n\"moviesizemax\"=dword:00000001\n"
+              "[software\\zentrova\\using\\system]\n\"moviesizemax\"=dword:00000020\n");
+    CRegistryHive hive(UserFile(), FactoryFile());
+
+    CRegistry factory(&hive);
+    ASSERT_TRUE(factory.Open("Software\\Zentrova\\Default\\System"));
+    uint32_t value = 0;
+    EXPECT_TRUE(factory.ReadDword("MovieSizeMax", value));
+    EXPECT_EQ(value, 0x400u);
+    EXPECT_FALSE(factory.WriteDword("moviesizemax", 1));
+
+    CRegistry writable(&hive);
+    EXPECT_FALSE(writable.Open("software\\zentrova\\default\\system", true));
+    EXPECT_FALSE(writable.Create("software\\zentrova\\default\\newgroup"));
+    EXPECT_FALSE(hive.KeyExists("software\\zentrova\\default\\newgroup"));
+
+    CRegistry user(&hive);
+    ASSERT_TRUE(user.Open("software\\zentrova\\using\\system"));
+    EXPECT_TRUE(user.ReadDword("moviesizemax", value));
+    EXPECT_EQ(value, 0x20u);
+}
+
+TEST_F(RegistryTest, TextsWithQuotesBackslashesAndLineBreaksSurviveTheFile) {
+    const std::string tricky = "C:\\Photos \"new\"\nline\tand 设置";
+    {
+        CRegistryHive hive(UserFile(), "");
+        CRegistry key(&hive);
+        ASSERT_TRUE(key.Create("Software\\zentrova"));
+        ASSERT_TRUE(key.WriteText("indentityofpreviewed", tricky));
+        ASSERT_TRUE(key.Create("software\\zentrova\\using\\empty"));  // an empty key is kept too
+    }
+    CRegistryHive hive(UserFile(), "");
+    EXPECT_FALSE(hive.HadDamagedFile());
+    EXPECT_TRUE(hive.KeyExists("software\\zentrova\\using\\empty"));
+    CRegistry key(&hive);
+    ASSERT_TRUE(key.Open("software\\zentrova"));
+    std::string out;
+    EXPECT_TRUE(key.ReadText("indentityofpreviewed", out));
+    EXPECT_EQ(out, tricky);
+}
+
+TEST_F(RegistryTest, DamagedFileIsReadAsFarAsPossibleAndKeptBeforeItIsReplaced) {
+    test::MakeFolders(box.ConfigHome() + "/zentrova");
+    std::string damaged =
+        "[software\\zentrova\\using\\system]\n"
+        "\"moviesizemax\"=dword:00000020\n"
+        "garbage line without meaning\n"
+        "\"language\"=dword:zz\n"
+        "[broken header\n"
+        "\"lost\"=dword:00000001\n"  // belongs to no readable key
+        "[software\\zentrova\\using\\timedshot]\n"
+        "\"shotsvalue\"=dword:00000003\n"
+        "\x01\x02\x00\xff binary junk\n"
+        "\"resourcespath\"=\"/media/x";  // truncated: no closing quote, no newline
+    damaged[damaged.find('\x01') + 2] = '\0';
+    WriteFile(UserFile(), damaged);
+
+    CRegistryHive hive(UserFile(), "");
+    EXPECT_TRUE(hive.HadDamagedFile());
+    CRegistry key(&hive);
+    ASSERT_TRUE(key.Open("software\\zentrova\\using\\system"));
+    uint32_t value = 0;
+    EXPECT_TRUE(key.ReadDword("moviesizemax", value));
+    EXPECT_EQ(value, 0x20u);
+    EXPECT_FALSE(key.ReadDword("language", value));
+    CRegistry shots(&hive);
+    ASSERT_TRUE(shots.Open("software\\zentrova\\using\\timedshot"));
+    EXPECT_TRUE(shots.ReadDword("shotsvalue", value));
+    EXPECT_EQ(value, 3u);
+    EXPECT_TRUE(alerts.Alerts().empty()) << "reading alone says nothing";
+
+    {
+        CRegistry writer(&hive);
+        ASSERT_TRUE(writer.Open("software\\zentrova\\using\\system", true));
+        ASSERT_TRUE(writer.WriteDword("language", 1));
+    }
+    EXPECT_EQ(ReadFile(UserFile() + ".damaged"), damaged) << "the damaged file is kept beside the new one";
+    ASSERT_EQ(alerts.Alerts().size(), 1u);
+    EXPECT_NE(alerts.Alerts()[0].find(UserFile() + ".damaged"), std::string::npos);
+    EXPECT_FALSE(hive.HadDamagedFile());
+
+    {
+        CRegistry writer(&hive);
+        ASSERT_TRUE(writer.Open("software\\zentrova\\using\\system", true));
+        ASSERT_TRUE(writer.WriteDword("language", 0));
+    }
+    EXPECT_EQ(alerts.Alerts().size(), 1u) << "said once";
+
+    CRegistryHive reread(UserFile(), "");
+    EXPECT_FALSE(reread.HadDamagedFile());
+    CRegistry check(&reread);
+    ASSERT_TRUE(check.Open("software\\zentrova\\using\\system"));
+    EXPECT_TRUE(check.ReadDword("moviesizemax", value));
+    EXPECT_EQ(value, 0x20u);
+}
+
+TEST_F(RegistryTest, SaveIsAtomicAndAFailedSaveLeavesTheOldFile) {
+    {
+        CRegistryHive hive(UserFile(), "");
+        CRegistry key(&hive);
+        ASSERT_TRUE(key.Create("software\\zentrova\\using\\system"));
+        ASSERT_TRUE(key.WriteDword("moviesizemax", 32));
+    }
+    const std::string before = ReadFile(UserFile());
+    ASSERT_FALSE(before.empty());
+
+    // A folder where the temporary file should go makes every save fail.
+    CRegistryHive hive(UserFile(), "");
+    std::string blocker = UserFile() + ".tmp" + std::to_string(::getpid());
+    ASSERT_EQ(::mkdir(blocker.c_str(), 0700), 0);
+    {
+        CRegistry key(&hive);
+        ASSERT_TRUE(key.Open("software\\zentrova\\using\\system", true));
+        ASSERT_TRUE(key.WriteDword("moviesizemax", 64));
+    }
+    EXPECT_EQ(ReadFile(UserFile()), before);
+    ASSERT_EQ(::rmdir(blocker.c_str()), 0);
+    EXPECT_TRUE(hive.Flush());
+    EXPECT_NE(ReadFile(UserFile()).find("dword:00000040"), std::string::npos);
+    for (const auto& name : test::ListFolder(box.ConfigHome() + "/zentrova")) {
+        EXPECT_EQ(name, "settings.conf") << "no temporary file is left behind";
+    }
+}
+
+}  // namespace
+}  // namespace orvane
