@@ -36,6 +36,13 @@ struct DeviceNode {
     }
 };
 
+// One arrival or removal of a device node.
+struct DeviceEvent {
+    std::string action;     // "add" or "remove" (other udev actions are passed on as they come)
+    std::string subsystem;  // "video4linux" or "input"
+    std::string node;       // "/dev/video2"
+};
+
 class IDeviceFile {
 public:
     virtual ~IDeviceFile() = default;
@@ -51,6 +58,13 @@ public:
 
     // The device nodes of a subsystem ("video4linux" or "input"), in the system's order.
     virtual std::vector<DeviceNode> ListNodes(const std::string& subsystem) = 0;
+
+    // Arrival and removal of device nodes. OpenMonitor starts watching "video4linux" and "input"
+    // and returns a descriptor that becomes readable while events wait (-1 when watching is not
+    // possible); ReadEvent takes the next waiting event, false when none waits. CloseMonitor ends it.
+    virtual int OpenMonitor() = 0;
+    virtual bool ReadEvent(int monitorFd, DeviceEvent& event) = 0;
+    virtual void CloseMonitor(int monitorFd) = 0;
 };
 
 // The kernel and libudev. Process-wide; thread-safe.

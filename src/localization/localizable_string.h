@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -8,6 +10,7 @@
 
 namespace orvane {
 
+class CSettingParam;
 class CSettingParamManage;
 
 // The texts of the current language, read from Resource/<indentifier>.lproj/Localizable.strings
@@ -32,10 +35,22 @@ private:
     CLocalizableString();
 
     static constexpr int32_t kNoLanguage = 0x1FFFFFFF;
+    // The longest line of a strings file, in bytes; a longer line is skipped as a whole.
+    static constexpr size_t kMaxLineBytes = 999;
+
+    // The strings file of `language` as named by `param`.
+    std::string FilePathFor(const CSettingParam& param, int32_t language) const;
+    // Rebuilds the table with tableLock held. Returns the message for the user, empty when the file
+    // gave at least one entry; the caller shows it once the lock is released.
+    std::string ReloadLocked(const CSettingParam& param);
+    // Reads the entries of one file into the table; false when the file cannot be opened.
+    bool ReadFile(const std::string& path);
+    // Applies the entry rules to one line (already valid UTF-8, without its line end).
+    void AddLine(const std::string& line);
 
     const CSettingParamManage* settings;
     const std::string moduleFolder;
-    std::mutex tableLock;  // guards table and loadedLanguage across check, reload and lookup
+    mutable std::mutex tableLock;  // guards table and loadedLanguage across check, reload and lookup
     std::map<std::string, std::string> table;
     int32_t loadedLanguage = kNoLanguage;
 };
