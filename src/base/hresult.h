@@ -10,6 +10,9 @@ namespace orvane {
 using HRESULT = int32_t;
 
 constexpr HRESULT S_OK = 0;
+constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_UNEXPECTED = -EPROTO;
+constexpr HRESULT E_INVALIDARG = -EINVAL;
 constexpr HRESULT E_FAIL = -EIO;
 constexpr HRESULT E_POINTER = -EFAULT;
 constexpr HRESULT E_NOINTERFACE = -ENOSYS;
