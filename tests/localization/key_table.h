@@ -1,0 +1,98 @@
+#pragma once
+
+#include <string>
+
+namespace orvane::test {
+
+struct KeyEntry {
+    const char* key;
+    const char* fallback;
+};
+
+// Every key the program looks up, with the fallback text written where it is looked up (the first
+// one where a key is looked up with two). Each shipped strings file must hold all of them, with the
+// same placeholders in the same order.
+inline constexpr KeyEntry kKeyTable[] = {
+    {"ui_alert_not_connetion_wifi_device", "Failure to connect wifi device,check network is ok"},
+    {"ui_alert_savefile", "Save file %s failure"},
+    {"ui_alert_not_preview_device",
+     "Couldn't preview this device,because this device may been using by other applicaiton"},
+    {"ui_alert_no_camera", "Error,No Camera\\tis Detected"},
+    {"ui_alert_have_running_application", "Failure to lanuch applicaiton,Because it has been run"},
+    {"ui_dlg_about", "About"},
+    {"ui_alert_ok", "确定"},
+    {"ui_view_btn_exit_system", "Exit System"},
+    {"ui_view_btn_take_a_shot", "Take a Photo"},
+    {"ui_view_btn_settings", "Settings"},
+    {"ui_view_btn_about", "About"},
+    {"ui_view_btn_full_screen", "full screen"},
+    {"ui_view_btn_more_resources", "更多..."},
+    {"ui_view_lab_prompt", "Hint:"},
+    {"ui_dlg_viewer", "Default View"},
+    {"ui_view_popup_btn_flip", "Flip"},
+    {"ui_view_btn_rotate", "Rotate"},
+    {"ui_view_menu_rotate_90_bycw", "Rotate 90 CW"},
+    {"ui_view_menu_rotate_90_byccw", "Rotate 90 CCW"},
+    {"ui_view_menu_rotate_180", "Rotate 180"},
+    {"ui_view_menu_flip_vertical", "Flip Vertical"},
+    {"ui_view_menu_flip_horizontal", "Flip Horizontal"},
+    {"ui_alert_not_exist_resource_location", "Don't exist location of  %s in setting,please setting"},
+    {"ui_alert_timed_shot_setting", "Error of time setting to take timed shot"},
+    {"ui_view_btn_take_recording", "Start Recording"},
+    {"ui_view_btn_stop_recording", "Stop Recording"},
+    {"ui_view_btn_take_timed_shot", "Start Timed Shot"},
+    {"ui_view_btn_stop_timed_shot", "Stop Timed Shot"},
+    {"ui_alert_exit_system", "Are you sure exiting system?"},
+    {"ui_alert_exit_system_doing_timedshot", "Are you sure exiting system?"},
+    {"ui_alert_exit_system_doing_recording", "Are you sure exiting system?"},
+    {"ui_prompt_in_take_a_photo_btn", "以分辨率%s进行拍照"},
+    {"ui_prompt_in_start_timed_shot_btn", "以分辨率%s进行定时摄像"},
+    {"ui_prompt_in_stop_timed_shot_btn", "停止定时摄像"},
+    {"ui_prompt_in_start_recording_btn", "以分辨率%s进行录像"},
+    {"ui_prompt_in_stop_recording_btn", "停止录像"},
+    {"ui_prompt_in_setting_btn", "打开系统设置"},
+    {"ui_prompt_in_about_btn", "打开关于"},
+    {"ui_prompt_in_exit_btn", "退出系统"},
+    {"ui_prompt_doing_taking_a_shot", "正在以分辨率%s进行拍照"},
+    {"ui_prompt_doing_timed_shot", "正在以分辨率%s进行定时摄像，定时时间  %d 分钟，剩余时间 %d 分钟"},
+    {"ui_prompt_doing_recording", "正在以分辨率%s进行录像"},
+    {"ui_prompt_doing_preview", "系统正在以分辨率%s进行预览"},
+    {"ui_alert_rotate_angle", "Angle of rotating is incorrect;out of range."},
+    {"ui_alert_wifi_port", "Wifi port is incorrect;out of range."},
+    {"ui_alert_movie_maxinum_file", "Error to set maximum file size of recording movie"},
+    {"ui_dlg_setting", "Settings"},
+    {"ui_setting_lab_device_setting", "Devices Setting"},
+    {"ui_setting_lab_device", "Device:"},
+    {"ui_setting_lab_resolution", "Resolution:"},
+    {"ui_setting_lab_timed_shot_settings", "Timed Shot Settings"},
+    {"ui_setting_lab_shots_front_hint", "Take:"},
+    {"ui_setting_lab_shots_later_hint", "Shots per"},
+    {"ui_setting_radio_shots_preminute_taking", "minute"},
+    {"ui_setting_radio_shots_prehour_taking", "hour"},
+    {"ui_setting_radio_shots_preday_taking", "day"},
+    {"ui_setting_lab_times_front_hint", "For:"},
+    {"ui_setting_radio_times_minute_taking", "minute(s)"},
+    {"ui_setting_radio_times_hour_taking", "hour(s)"},
+    {"ui_setting_radio_times_day_taking", "day(s)"},
+    {"ui_setting_lab_movie_setting", "Movie Setting"},
+    {"ui_setting_lab_movie_size", "Size:"},
+    {"ui_setting_lab_movie_format", "Format:"},
+    {"ui_setting_lab_maximum_movie_size_front_hint", "Maximum Movie file size"},
+    {"ui_setting_lab_maximum_movie_size_later_hint", "MB(16-4096)"},
+    {"ui_setting_lab_location_setting", "Location Setting"},
+    {"ui_setting_lab_creating_folder", "文件夹:"},
+    {"ui_setting_lab_lanuage_setting", "Language Setting"},
+    {"ui_setting_btn_apply", "Apply"},
+    {"ui_setting_btn_undo", "Undo"},
+    {"ui_setting_btn_upload", "More..."},
+    {"ui_setting_btn_reset", "Default"},
+    {"ui_setting_comobo_not_auto_creating_folder", "不创建文件夹"},
+    {"ui_setting_comobo_auto_creating_folder", "创建文件夹"},
+    {"ui_setting_comobo_item_interpolation", "interpolation"},
+    {"ui_setting_btn_connect_wifi_device", "Connect"},
+    {"ui_setting_btn_disconnect_wifi_device", "Disconnect"},
+    {"ui_setting_lab_shots_range", "(max.%d)"},
+    {"ui_setting_lab_times_range", "(max.%d)"},
+};
+
+}  // namespace orvane::test
