@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+#include "base/hresult.h"
+
+namespace orvane {
+
+class CLocalizableString;
+class CWifiDeviceProxy;
+
+// The text of the message box for a failed capture operation. While the wireless link has a thread
+// (from its start until the next stop, even after it ended on its own) every failure reads as a
+// failed connection to the wireless device; otherwise it is the system's text for `code`, or
+// "Unknown error (code N)" when the system has none. Safe from any thread.
+std::string FormatCaptureError(HRESULT code);
+
+// The same rule for a given link and string table.
+std::string FormatCaptureError(HRESULT code, const CWifiDeviceProxy& link, CLocalizableString& strings);
+
+}  // namespace orvane
