@@ -1,0 +1,115 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace orvane {
+
+// Action codes of a change record.
+enum ChangeAction : uint32_t {
+    kActionAdded = 1,
+    kActionRemoved = 2,
+    kActionModified = 3,
+    kActionRenamedOldName = 4,
+    kActionRenamedNewName = 5,
+};
+
+// One change below the watched root. `name` is relative to the root, folders joined with "/".
+struct ChangeRecord {
+    uint32_t action = 0;
+    std::string name;
+
+    bool operator==(const ChangeRecord&) const = default;
+};
+
+// The records of one read, in the order they happened; no value when changes were lost (the kernel's
+// queue overflowed) and whatever is shown must be listed again.
+using ChangeBlock = std::optional<std::vector<ChangeRecord>>;
+
+// Watches a storage-root tree on a thread of its own: one inotify watch per folder, added as folders
+// appear and dropped as they leave. Renames within the tree, paired by cookie, give an old-name and a
+// new-name record; a name moved out of the tree is removed, one moved in is added. Symbolic links below
+// the root are not followed.
+//
+// Start, Stop and InjectEvents are for one controlling thread (the interface thread); the receiver
+// runs on the watch thread and must only hand the block on.
+class CFolderWatch {
+public:
+    using BlockReceiver = std::function<void(ChangeBlock block)>;
+
+    explicit CFolderWatch(BlockReceiver receiver);
+    ~CFolderWatch();  // Stop()
+
+    CFolderWatch(const CFolderWatch&) = delete;
+    CFolderWatch& operator=(const CFolderWatch&) = delete;
+
+    // Starts the watch thread on `root` and every folder below it. False, with nothing started, when a
+    // thread was started and not yet stopped, or the thread cannot be started. A root that cannot be watched (missing,
+    // not a folder, no inotify left) ends the thread at once and silently; so does the root itself
+    // being deleted or moved later, after a lost-changes block.
+    bool Start(const std::string& root);
+    // Signals the thread and joins it; when it returns no folder is watched any more. Works whatever the
+    // root's permissions. Nothing happens when no thread was started.
+    void Stop();
+
+    // Hands raw inotify records (struct inotify_event, as read(2) returns them) to the watch thread,
+    // which decodes them exactly as if the kernel had delivered them. Records naming a watch that does
+    // not exist are skipped; a truncated record ends the buffer. For tests; no effect when not running.
+    void InjectEvents(std::vector<char> events);
+
+private:
+    class Fd {
+    public:
+        explicit Fd(int fd = -1) : fd(fd) {}
+        ~Fd() { Reset(); }
+        Fd(const Fd&) = delete;
+        Fd& operator=(const Fd&) = delete;
+        int Get() const { return fd; }
+        void Reset(int value = -1);
+
+    private:
+        int fd;
+    };
+
+    struct PendingMove {
+        uint32_t cookie = 0;
+        std::string name;
+        bool isFolder = false;
+    };
+
+    // All of what follows runs on the watch thread.
+    void WatchThreadProc(std::string root);
+    void Decode(const char* bytes, size_t length);
+    void FlushPendingMove();
+    void Deliver();
+    void AddTree(const std::string& relative);
+    void RemoveTree(const std::string& relative);
+    void RenameTree(const std::string& from, const std::string& to);
+    void Resync();
+    std::string FullPath(const std::string& relative) const;
+
+    BlockReceiver receiver;
+    std::thread watchThread;
+    Fd wakeFd;  // eventfd: counts stop and injection requests
+
+    std::mutex requestLock;  // guards stopRequested and injected
+    bool stopRequested = false;
+    std::vector<std::vector<char>> injected;
+
+    // Watch-thread state, valid while the thread runs.
+    std::string watchedRoot;
+    Fd inotifyFd;
+    int rootWatch = -1;
+    std::map<int, std::string> watchedFolders;  // watch descriptor -> folder relative to the root
+    std::vector<ChangeRecord> records;          // the block being filled
+    std::optional<PendingMove> pendingMove;     // a moved-from record still looking for its moved-to
+    bool rootGone = false;
+};
+
+}  // namespace orvane

@@ -1,0 +1,432 @@
+#include "media/resources_browser_model.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/registry_hive.h"
+#include "media/folder_watch.h"
+#include "support/sandbox.h"
+
+namespace orvane::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Strings = std::vector<std::string>;
+using Records = std::vector<ChangeRecord>;
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+bool WaitFor(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return done();
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+// Whether any inotify descriptor of this process watches the folder, as /proc/self/fdinfo tells.
+bool IsWatched(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    std::set<unsigned long> inodes;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(fd.path(), ec) != "anon_inode:inotify") continue;
+        std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
+        for (std::string line; std::getline(info, line);) {
+            const size_t at = line.find(" ino:");
+            if (line.starts_with("inotify wd:") && at != std::string::npos)
+                inodes.insert(std::stoul(line.substr(at + 5), nullptr, 16));
+        }
+    }
+    return inodes.contains(st.st_ino);
+}
+
+bool Rename(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+bool Remove(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+// Raw records as read(2) gives them from an inotify descriptor.
+std::vector<char> Encode(int wd, uint32_t mask, const std::string& name = "") {
+    inotify_event event{};
+    event.wd = wd;
+    event.mask = mask;
+    event.len = name.empty() ? 0 : static_cast<uint32_t>((name.size() + 16) / 16 * 16);
+    std::vector<char> bytes(sizeof event + event.len, '\0');
+    std::memcpy(bytes.data(), &event, sizeof event);
+    std::memcpy(bytes.data() + sizeof event, name.data(), name.size());
+    return bytes;
+}
+
+class HostRecorder final : public IResourcesBrowserHost {
+public:
+    void RequestResetScroll() override { ++resets; }
+    void RequestUpdateScrollRange() override { ++ranges; }
+    void RequestScrollToEnd() override { ++ends; }
+    void RequestRepaint() override {
+        std::lock_guard guard(lock);
+        lastRepaint = std::chrono::steady_clock::now();
+        ++repaints;
+    }
+    SteadyTime LastRepaint() const {
+        std::lock_guard guard(lock);
+        return lastRepaint;
+    }
+
+    std::atomic<int> resets{0}, ranges{0}, ends{0}, repaints{0};
+
+private:
+    mutable std::mutex lock;  // guards lastRepaint
+    SteadyTime lastRepaint;
+};
+
+// Settings in sandbox files, the storage tree under <sandbox>/Media and a folder outside it.
+class StorageTreeTest : public ::testing::Test {
+protected:
+    StorageTreeTest() : hive(box / "settings.conf", box / "factory.conf"), settings(&hive) {
+        UseUserFolder(box / "Media");
+        MakeFolders(Singles());
+        MakeFolders(Timed());
+        MakeFolders(box / "outside");
+    }
+    void UseUserFolder(const std::string& folder) {
+        CSettingParam param = settings.GetUsingParam();
+        param.SetResourcesPath(folder);
+        settings.SetUsingParam(param);
+    }
+    std::string Root() const { return settings.GetUsingParam().GetRootPath(); }
+    std::string Singles() const { return Root() + "/Single Shots"; }
+    std::string Timed() const { return Root() + "/Timed Shots"; }
+    void Files(const std::string& folder, const Strings& names) {
+        for (const auto& name : names) WriteFile(folder + "/" + name, "x");
+    }
+
+    Sandbox box;
+    AlertRecorder alerts;
+    CRegistryHive hive;
+    CSettingParamManage settings;
+};
+
+class ResourcesBrowserModelTest : public StorageTreeTest {
+protected:
+    void Start(const std::string& shown) {
+        model = std::make_unique<CResourcesBrowserModel>(&host, &settings);
+        model->SetFolder(shown, false);
+        ASSERT_TRUE(WaitFor([&] { return IsWatched(Root()) && IsWatched(Timed()) && IsWatched(shown); }));
+    }
+    Strings Items() const { return model->GetItems(); }
+    bool ItemsBecome(const Strings& expected) {
+        return WaitFor([&] { return Items() == expected; });
+    }
+    // Deletes a shown photo and waits until it is gone from the list: the changes made before it have
+    // been dealt with by then.
+    void Settle(const std::string& sentinel) {
+        ASSERT_TRUE(Remove(model->GetFolder() + "/" + sentinel));
+        ASSERT_TRUE(WaitFor([&] {
+            const Strings now = Items();
+            return std::find(now.begin(), now.end(), sentinel) == now.end();
+        }));
+    }
+
+    HostRecorder host;
+    std::unique_ptr<CResourcesBrowserModel> model;
+};
+
+TEST_F(ResourcesBrowserModelTest, ListingShowsMediaNamesCaseSensitivelyInAscendingOrder) {
+    Files(Singles(), {"movie.mp4", "Photo.JPG", "notes.jpg.txt", "clip.avi", "a.jpg", "x.MP4", "B.jpg"});
+    MakeFolders(Singles() + "/folder.jpg");
+    ::symlink((Singles() + "/folder.jpg").c_str(), (Singles() + "/link.jpg").c_str());
+    Start(Singles());
+    EXPECT_EQ(Items(), (Strings{"B.jpg", "a.jpg", "clip.avi", "movie.mp4", "notes.jpg.txt"}));
+    EXPECT_EQ(model->GetItemPath(1), Singles() + "/a.jpg");
+    EXPECT_EQ(model->GetItemPath(5), "");
+    EXPECT_EQ(model->GetItemPath(-1), "");
+
+    model->SetFolder(Singles(), true);  // already shown: nothing at all
+    EXPECT_EQ(host.resets, 1);
+    EXPECT_EQ(host.repaints, 1);
+    EXPECT_EQ(host.ends, 0);
+    model->SetFolder(Timed(), true);
+    EXPECT_TRUE(Items().empty());
+    EXPECT_EQ(host.resets, 2);
+    EXPECT_EQ(host.repaints, 2);
+    EXPECT_EQ(host.ends, 1);
+    model->SetFolder("", false);
+    EXPECT_EQ(model->GetFolder(), "");
+    EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+TEST_F(ResourcesBrowserModelTest, SortedListOperations) {
+    Start(Singles());
+    for (const char* name : {"m.jpg", "c.jpg", "z.jpg", "d.jpg"}) EXPECT_TRUE(model->InsertItemSorted(name));
+    EXPECT_FALSE(model->InsertItemSorted("m.jpg"));
+    EXPECT_EQ(Items(), (Strings{"c.jpg", "d.jpg", "m.jpg", "z.jpg"}));
+    EXPECT_TRUE(model->HasItem("c.jpg"));
+    EXPECT_FALSE(model->HasItem("e.jpg"));
+    model->AddItem("b.jpg");
+    EXPECT_TRUE(model->HasItem("b.jpg"));
+    EXPECT_FALSE(model->HasItem("m.jpg"));  // the search from the back stops at the smaller b.jpg
+    model->AddItem("c.jpg");
+    EXPECT_TRUE(model->RemoveItem("c.jpg"));
+    EXPECT_FALSE(model->RemoveItem("q.jpg"));
+    EXPECT_EQ(Items(), (Strings{"d.jpg", "m.jpg", "z.jpg", "b.jpg", "c.jpg"}));
+}
+
+TEST_F(ResourcesBrowserModelTest, DeletedPhotoIsRemovedAndRepaintedAfterTheQuietTime) {
+    Files(Singles(), {"a.jpg", "b.jpg", "c.jpg"});
+    Start(Singles());
+    const int repaints = host.repaints;
+    const SteadyTime deleted = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Remove(Singles() + "/b.jpg"));
+    EXPECT_TRUE(ItemsBecome({"a.jpg", "c.jpg"}));
+    ASSERT_TRUE(WaitFor([&] { return host.repaints > repaints; }));
+    EXPECT_GE(host.LastRepaint() - deleted, 50ms);
+    EXPECT_EQ(host.ranges, 1);
+}
+
+TEST_F(ResourcesBrowserModelTest, ChangesElsewhereAndAdditionsLeaveTheListAlone) {
+    Files(Singles(), {"x.jpg", "notes.txt", "sentinel.jpg"});
+    Files(Timed(), {"x.jpg"});
+    Files(Root(), {"x.jpg"});
+    Files(box / "outside", {"o.jpg"});
+    Start(Singles());
+    ASSERT_TRUE(Remove(Timed() + "/x.jpg"));
+    ASSERT_TRUE(Remove(Root() + "/x.jpg"));
+    ASSERT_TRUE(Remove(Singles() + "/notes.txt"));
+    Files(Singles(), {"copied.jpg"});
+    ASSERT_TRUE(Rename(box / "outside/o.jpg", Singles() + "/o.jpg"));
+    ASSERT_NO_FATAL_FAILURE(Settle("sentinel.jpg"));
+    EXPECT_EQ(Items(), (Strings{"x.jpg"}));
+
+    // Added files show at the next listing.
+    model->SetFolder(Timed(), false);
+    model->SetFolder(Singles(), false);
+    EXPECT_EQ(Items(), (Strings{"copied.jpg", "o.jpg", "x.jpg"}));
+}
+
+TEST_F(ResourcesBrowserModelTest, RenamesMoveAddAndDropShownNames) {
+    Files(Singles(), {"a.jpg", "c.jpg", "e.txt"});
+    Start(Singles());
+    ASSERT_TRUE(Rename(Singles() + "/a.jpg", Singles() + "/d.jpg"));
+    EXPECT_TRUE(ItemsBecome({"c.jpg", "d.jpg"}));
+    ASSERT_TRUE(Rename(Singles() + "/d.jpg", Singles() + "/d.txt"));
+    EXPECT_TRUE(ItemsBecome({"c.jpg"}));
+    ASSERT_TRUE(Rename(Singles() + "/e.txt", Singles() + "/b.jpg"));
+    EXPECT_TRUE(ItemsBecome({"b.jpg", "c.jpg"}));
+    ASSERT_TRUE(Rename(Singles() + "/c.jpg", Timed() + "/c.jpg"));  // to another folder of the tree
+    EXPECT_TRUE(ItemsBecome({"b.jpg"}));
+    // Every change of the count has the scroll range follow, or the last row could not be reached.
+    EXPECT_TRUE(WaitFor([&] { return host.ranges == 5; }));
+}
+
+TEST_F(ResourcesBrowserModelTest, LostChangesLeadToOneRelisting) {
+    Files(Singles(), {"a.jpg", "sentinel.jpg"});
+    Start(Singles());
+    Files(Singles(), {"b.jpg"});
+    ASSERT_NO_FATAL_FAILURE(Settle("sentinel.jpg"));
+    ASSERT_TRUE(WaitFor([&] { return host.repaints == 2; }));  // the listing's and the removal's
+    ASSERT_EQ(host.ranges, 1);
+
+    std::vector<char> burst;
+    for (int i = 0; i < 3; ++i) {
+        const std::vector<char> overflow = Encode(-1, IN_Q_OVERFLOW);
+        burst.insert(burst.end(), overflow.begin(), overflow.end());
+    }
+    model->InjectWatchEvents(burst);
+    // Records that name no watch, and a cut-off one, are passed over.
+    model->InjectWatchEvents(Encode(9999, IN_DELETE, "a.jpg"));
+    std::vector<char> cut = Encode(1, IN_DELETE, "a.jpg");
+    cut.resize(cut.size() - 4);
+    model->InjectWatchEvents(cut);
+    EXPECT_TRUE(ItemsBecome({"a.jpg", "b.jpg"}));
+    ASSERT_TRUE(WaitFor([&] { return host.ranges == 2; }));
+
+    // A relisting still to come would be done before the repaint that follows this removal.
+    const SteadyTime removed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Remove(Singles() + "/a.jpg"));
+    EXPECT_TRUE(ItemsBecome({"b.jpg"}));
+    ASSERT_TRUE(WaitFor([&] { return host.LastRepaint() >= removed + 50ms; }));
+    EXPECT_EQ(host.ranges, 3);  // one relisting, two removals
+}
+
+TEST_F(ResourcesBrowserModelTest, RemovingTheShownBlockFolderEmptiesThePanel) {
+    const std::string date = Singles() + "/20240131";
+    Start(Timed());
+    const std::function<bool()> removals[] = {
+        [&] { return std::filesystem::remove_all(date + "/000") > 0; },
+        [&] { return Rename(date + "/000", box / "outside/000"); },  // to a trash folder
+        [&] { return Rename(date, box / "outside/20240131"); },      // with the folder above it
+    };
+    for (const auto& remove : removals) {
+        std::filesystem::remove_all(box / "outside");
+        MakeFolders(box / "outside");
+        MakeFolders(date + "/000");
+        Files(date + "/000", {"SingleShot0000.jpg", "SingleShot0001.jpg"});
+        model->SetFolder(date + "/000", false);
+        ASSERT_TRUE(WaitFor([&] { return IsWatched(date + "/000"); }));
+        ASSERT_EQ(model->GetItemCount(), 2u);
+        const int repaints = host.repaints;
+
+        ASSERT_TRUE(remove());
+        EXPECT_TRUE(WaitFor([&] { return model->GetFolder().empty() && model->GetItemCount() == 0; }));
+        EXPECT_TRUE(WaitFor([&] { return host.repaints > repaints; }));
+    }
+}
+
+TEST_F(ResourcesBrowserModelTest, NewStorageRootMovesTheWatch) {
+    Files(Singles(), {"a.jpg"});
+    Start(Singles());
+    const std::string oldRoot = Root();
+    const std::string oldSingles = Singles();
+    EXPECT_EQ(model->GetWatchedRoot(), oldRoot);
+
+    UseUserFolder(box / "Other");
+    MakeFolders(Singles());
+    Files(Singles(), {"n1.jpg", "n2.jpg"});
+    model->RestartWatching();
+    EXPECT_EQ(model->GetFolder(), "");
+    EXPECT_EQ(host.resets, 2);
+    EXPECT_EQ(model->GetWatchedRoot(), Root());
+    EXPECT_FALSE(IsWatched(oldRoot) || IsWatched(oldSingles));
+    ASSERT_TRUE(WaitFor([&] { return IsWatched(Root()) && IsWatched(Singles()); }));
+    EXPECT_FALSE(IsWatched(oldRoot) || IsWatched(oldSingles));
+    EXPECT_EQ(ListFolder(oldRoot), (Strings{"Single Shots", "Timed Shots"}));
+
+    model->SetFolder(Singles(), false);
+    ASSERT_TRUE(Remove(Singles() + "/n1.jpg"));
+    EXPECT_TRUE(ItemsBecome({"n2.jpg"}));
+}
+
+TEST_F(ResourcesBrowserModelTest, StoppingWorksWithAReadOnlyRoot) {
+    for (const std::string& folder : {Singles(), Timed(), Root()})
+        ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    Start(Singles());
+    const auto started = std::chrono::steady_clock::now();
+    model->StopWatching();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    EXPECT_FALSE(IsWatched(Root()) || IsWatched(Singles()));
+    EXPECT_EQ(ListFolder(Root()), (Strings{"Single Shots", "Timed Shots"}));  // nothing written there
+
+    model->RestartWatching();
+    ASSERT_TRUE(WaitFor([&] { return IsWatched(Root()); }));
+    model.reset();
+    EXPECT_FALSE(IsWatched(Root()));
+
+    UseUserFolder(box / "nowhere");  // a root that cannot be watched ends the watch silently
+    model = std::make_unique<CResourcesBrowserModel>(&host, &settings);
+    model.reset();
+    EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+class FolderWatchTest : public StorageTreeTest {
+protected:
+    Records Received() {
+        std::lock_guard guard(lock);
+        Records all;
+        for (const auto& block : blocks)
+            if (block) all.insert(all.end(), block->begin(), block->end());
+        return all;
+    }
+    int LostBlocks() {
+        std::lock_guard guard(lock);
+        return static_cast<int>(std::count(blocks.begin(), blocks.end(), std::nullopt));
+    }
+    bool Arrives(const ChangeRecord& wanted) {
+        return WaitFor([&] {
+            const Records all = Received();
+            return std::find(all.begin(), all.end(), wanted) != all.end();
+        });
+    }
+
+    std::mutex lock;  // guards blocks
+    std::vector<ChangeBlock> blocks;
+    CFolderWatch watch{[this](ChangeBlock block) {
+        std::lock_guard guard(lock);
+        blocks.push_back(std::move(block));
+    }};
+};
+
+TEST_F(FolderWatchTest, KernelRecordsBecomeRelativeChangeRecords) {
+    Files(Singles(), {"a.jpg"});
+    ASSERT_TRUE(watch.Start(Root()));
+    EXPECT_FALSE(watch.Start(Root()));
+    ASSERT_TRUE(WaitFor([&] { return IsWatched(Singles()) && IsWatched(Timed()); }));
+
+    Files(Singles(), {"new.jpg"});
+    ASSERT_TRUE(Rename(Singles() + "/a.jpg", Singles() + "/b.jpg"));
+    ASSERT_TRUE(Rename(Singles() + "/b.jpg", Timed() + "/b.jpg"));
+    ASSERT_TRUE(Remove(Singles() + "/new.jpg"));
+    ASSERT_TRUE(Rename(Timed() + "/b.jpg", box / "outside/b.jpg"));
+    ASSERT_TRUE(Rename(box / "outside/b.jpg", Root() + "/b.jpg"));
+    ASSERT_TRUE(Arrives({kActionAdded, "b.jpg"}));
+    EXPECT_EQ(Received(), (Records{
+                              {kActionAdded, "Single Shots/new.jpg"},
+                              {kActionRenamedOldName, "Single Shots/a.jpg"},
+                              {kActionRenamedNewName, "Single Shots/b.jpg"},
+                              {kActionRenamedOldName, "Single Shots/b.jpg"},
+                              {kActionRenamedNewName, "Timed Shots/b.jpg"},
+                              {kActionRemoved, "Single Shots/new.jpg"},
+                              {kActionRemoved, "Timed Shots/b.jpg"},
+                              {kActionAdded, "b.jpg"},
+                          }));
+
+    watch.InjectEvents(Encode(-1, IN_Q_OVERFLOW));
+    EXPECT_TRUE(WaitFor([&] { return LostBlocks() == 1; }));
+    ASSERT_TRUE(Remove(Root() + "/b.jpg"));  // watching goes on after lost changes
+    EXPECT_TRUE(Arrives({kActionRemoved, "b.jpg"}));
+}
+
+TEST_F(FolderWatchTest, FolderWatchesFollowTheTree) {
+    MakeFolders(box / "outside/elsewhere");
+    ASSERT_EQ(::symlink((box / "outside/elsewhere").c_str(), (Singles() + "/link").c_str()), 0);
+    ASSERT_TRUE(watch.Start(Root()));
+    ASSERT_TRUE(WaitFor([&] { return IsWatched(Singles()); }));
+    EXPECT_FALSE(IsWatched(box / "outside/elsewhere"));
+
+    // Made as the program makes a new day's folders, right before the first photo.
+    const std::string block = Singles() + "/20240131/000";
+    MakeFolders(block);
+    Files(block, {"p.jpg"});
+    ASSERT_TRUE(WaitFor([&] { return IsWatched(block); }));
+    ASSERT_TRUE(Remove(block + "/p.jpg"));
+    EXPECT_TRUE(Arrives({kActionRemoved, "Single Shots/20240131/000/p.jpg"}));
+
+    ASSERT_TRUE(Rename(Singles() + "/20240131", Timed() + "/20240131"));
+    Files(Timed() + "/20240131/000", {"q.jpg"});
+    EXPECT_TRUE(Arrives({kActionAdded, "Timed Shots/20240131/000/q.jpg"}));
+
+    ASSERT_TRUE(Rename(Timed() + "/20240131", box / "outside/20240131"));
+    EXPECT_TRUE(Arrives({kActionRemoved, "Timed Shots/20240131"}));
+    EXPECT_TRUE(WaitFor([&] { return !IsWatched(box / "outside/20240131/000"); }));
+    ASSERT_TRUE(Remove(box / "outside/20240131/000/q.jpg"));
+    Files(Singles(), {"mark.jpg"});
+    ASSERT_TRUE(Arrives({kActionAdded, "Single Shots/mark.jpg"}));
+    for (const auto& record : Received())
+        EXPECT_FALSE(record.action == kActionRemoved && record.name.ends_with("q.jpg")) << record.name;
+
+    // The root moved away: a lost-changes block, and the watch ends.
+    ASSERT_TRUE(Rename(Root(), box / "outside/zentrova"));
+    EXPECT_TRUE(WaitFor([&] { return LostBlocks() == 1 && !IsWatched(box / "outside/zentrova"); }));
+    watch.Stop();
+}
+
+}  // namespace
+}  // namespace orvane::test
