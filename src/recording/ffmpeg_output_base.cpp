@@ -1,0 +1,159 @@
+#include "recording/ffmpeg_output_base.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "base/clock.h"
+
+namespace orvane {
+
+namespace {
+
+// Copies kept for reuse: spares of a few megabytes each spare the streaming thread fresh pages.
+constexpr size_t kSpareBuffers = 3;
+
+}  // namespace
+
+FFMPEGOutputBase::FFMPEGOutputBase(const MovieContainer& container) : container(container) {}
+
+FFMPEGOutputBase::~FFMPEGOutputBase() { Close(); }
+
+void FFMPEGOutputBase::Start(const std::string& path, int32_t fps) {
+    Close();
+    fileName = path + container.extension;
+    framesPerSecond = fps;
+    opened = false;
+    lastPts = -1;
+    writtenBytes.store(0);
+    writeError.store(0);
+    SetErrorText("");
+    {
+        std::lock_guard<std::mutex> guard(queueLock);
+        stop = false;
+    }
+    running = true;
+    worker = std::thread(&FFMPEGOutputBase::WorkerLoop, this);
+}
+
+int32_t FFMPEGOutputBase::Close() {
+    {
+        std::lock_guard<std::mutex> guard(queueLock);
+        stop = true;
+    }
+    queueChanged.notify_all();
+    if (worker.joinable()) worker.join();
+    running = false;
+
+    int32_t result = 0;
+    if (opened) {
+        result = encoder->Finish();
+        encoder.reset();
+        opened = false;
+    }
+    std::lock_guard<std::mutex> guard(queueLock);
+    frameQueue.clear();
+    spareBuffers.clear();
+    return result;
+}
+
+int32_t FFMPEGOutputBase::WriteFrame(int32_t width, int32_t height, const uint8_t* bits,
+                                     int32_t bitsPerPixel) {
+    if (!running) return 0;
+    if (!opened && !OpenOutput(width, height)) return -1;
+    if (const int error = writeError.load(std::memory_order_acquire); error < 0) {
+        SetErrorText("Cannot write file: " + MovieFileEncoder::ErrorText(error));
+        return -1;
+    }
+    // The encoder reads frames of the opened size: anything else would be read past its end.
+    if (bits == nullptr || bitsPerPixel != 24 || width != sourceWidth || height != sourceHeight) return 0;
+    const int64_t pts = FramePts();
+    if (pts <= lastPts) return 0;
+
+    const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
+    std::unique_ptr<uint8_t[]> copy;
+    {
+        std::lock_guard<std::mutex> guard(queueLock);
+        if (frameQueue.size() >= kMaxWaitingFrames) return 0;
+        if (!spareBuffers.empty()) {
+            copy = std::move(spareBuffers.back());
+            spareBuffers.pop_back();
+        }
+    }
+    // This thread is the only producer, so the queue can only have shrunk while the frame is copied.
+    if (copy == nullptr) copy.reset(new (std::nothrow) uint8_t[size]);
+    if (copy == nullptr) return 0;
+    std::memcpy(copy.get(), bits, size);
+    {
+        std::lock_guard<std::mutex> guard(queueLock);
+        frameQueue.push_back(PendingFrame{pts, std::move(copy)});
+    }
+    queueChanged.notify_one();
+    lastPts = pts;
+    return 0;
+}
+
+std::string FFMPEGOutputBase::GetFileName() const { return fileName; }
+
+uint64_t FFMPEGOutputBase::GetWrittenBytes() const { return writtenBytes.load(std::memory_order_acquire); }
+
+std::string FFMPEGOutputBase::GetErrorText() const {
+    std::lock_guard<std::mutex> guard(textLock);
+    return errorText;
+}
+
+void FFMPEGOutputBase::EncodeFrame(int64_t pts, const uint8_t* bytes) {
+    const MovieFileEncoder::EncodeResult result = encoder->Encode(pts, bytes);
+    writtenBytes.fetch_add(result.packetBytes, std::memory_order_acq_rel);
+    if (result.writeError < 0) writeError.store(result.writeError, std::memory_order_release);
+}
+
+bool FFMPEGOutputBase::OpenOutput(int32_t width, int32_t height) {
+    auto newEncoder = std::make_unique<MovieFileEncoder>();
+    std::string text;
+    if (!newEncoder->Open(fileName, container, width, height, framesPerSecond, text)) {
+        SetErrorText(text);
+        return false;
+    }
+    // The worker first touches the encoder after taking a frame from the queue, which orders it
+    // after this assignment.
+    encoder = std::move(newEncoder);
+    sourceWidth = width;
+    sourceHeight = height;
+    startMs = NowMs();
+    opened = true;
+    SetErrorText("");
+    return true;
+}
+
+// The frame's arrival since the file was opened, in frames, halves away from zero.
+int64_t FFMPEGOutputBase::FramePts() const {
+    const double seconds = static_cast<double>(NowMs() - startMs) / 1000.0;
+    const double frames = std::round(seconds / (1.0 / framesPerSecond));
+    return static_cast<int64_t>(std::clamp(frames, -1e18, 1e18));
+}
+
+void FFMPEGOutputBase::WorkerLoop() {
+    for (;;) {
+        PendingFrame frame;
+        {
+            std::unique_lock<std::mutex> lock(queueLock);
+            queueChanged.wait(lock, [this] { return stop || !frameQueue.empty(); });
+            if (frameQueue.empty()) return;  // stopped, and every frame is done
+            frame = std::move(frameQueue.front());
+            frameQueue.pop_front();
+        }
+        // Once the file stopped taking data, encoding more would only keep the queue busy.
+        if (writeError.load(std::memory_order_acquire) == 0) EncodeFrame(frame.pts, frame.bytes.get());
+        std::lock_guard<std::mutex> guard(queueLock);
+        if (spareBuffers.size() < kSpareBuffers) spareBuffers.push_back(std::move(frame.bytes));
+    }
+}
+
+void FFMPEGOutputBase::SetErrorText(std::string text) {
+    std::lock_guard<std::mutex> guard(textLock);
+    errorText = std::move(text);
+}
+
+}  // namespace orvane

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "recording/video_output.h"
+
+namespace orvane {
+
+class CSettingParamManage;
+
+// The running recording, if any. The streaming thread writes frames to it only while it holds
+// g_recordingLock; StartRecording and StopRecording take the same lock to change it. The lock is
+// taken before an output's own queue lock, never the other way round.
+extern std::mutex g_recordingLock;
+extern std::unique_ptr<IVideoOutput> g_recordingOutput;  // guarded by g_recordingLock
+
+// Interface thread. Stops a running recording first, then starts an output for `path` (no extension)
+// by the current "movieformat": 0 an AVI, 1 an MP4; any other value starts nothing. True when a
+// recording was started.
+bool StartRecording(const std::string& path, int32_t framesPerSecond);
+// The same with the settings taken from `settings` instead of the process-wide manager.
+bool StartRecording(const std::string& path, int32_t framesPerSecond, const CSettingParamManage& settings);
+
+// Interface thread. Finishes the running recording (blocking the streaming thread's next frame until
+// the queued frames are written), then announces the movie through AddSavedFile when the file
+// exists. Nothing when no recording runs.
+void StopRecording();
+
+}  // namespace orvane

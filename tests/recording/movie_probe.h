@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "recording/test_frames.h"
+
+namespace orvane::test {
+
+struct ProbedFrame {
+    int64_t pts = 0;  // in frames of the rate given to ProbeMovie
+    Bgr top;          // mean colour of the upper quarter of the upright picture
+    Bgr bottom;       // mean colour of the lower quarter
+};
+
+// What libavformat and libavcodec make of a movie file.
+struct ProbedMovie {
+    bool opened = false;
+    int codecId = 0;
+    uint32_t codecTag = 0;
+    int width = 0;
+    int height = 0;
+    std::vector<ProbedFrame> frames;  // every picture the decoder gave, in order
+};
+
+// Demuxes and decodes the best video stream to its end (or to the first unreadable byte).
+ProbedMovie ProbeMovie(const std::string& path, int framesPerSecond);
+
+inline uint32_t FourCc(const char (&text)[5]) {
+    return static_cast<uint32_t>(text[0]) | (static_cast<uint32_t>(text[1]) << 8) |
+           (static_cast<uint32_t>(text[2]) << 16) | (static_cast<uint32_t>(text[3]) << 24);
+}
+
+}  // namespace orvane::test
