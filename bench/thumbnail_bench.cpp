@@ -1,0 +1,229 @@
+// The thumbnail panel's paint of one full column against the plain full-size decode of the same
+// photos, in one run. Needs a QApplication: it is made here on the offscreen platform, once.
+#include <benchmark/benchmark.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QPixmap>
+#include <QScrollBar>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/registry_hive.h"
+#include "config/setting_param_manage.h"
+#include "media/ui/resources_browser_dlg.h"
+
+namespace {
+
+using namespace orvane;
+
+constexpr int kPhotoWidth = 2592;
+constexpr int kPhotoHeight = 1944;
+constexpr int kRows = 8;
+constexpr int kAreaWidth = 200;
+constexpr double kFrameSeconds = 1.0 / 60.0;
+
+QApplication& Application() {
+    static int argc = 1;
+    static char name[] = "orvane_bench";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        return new QApplication(argc, argv);  // lives until the process ends
+    }();
+    return *app;
+}
+
+// A lit disc with cells and sensor noise, as the microscope gives it, so that the JPEG has the usual
+// mix of flat and busy blocks.
+std::vector<unsigned char> MakeJpeg(int seed) {
+    std::vector<unsigned char> bgr(3 * size_t(kPhotoWidth) * kPhotoHeight);
+    uint32_t noise = 77u + static_cast<uint32_t>(seed);
+    for (int y = 0; y < kPhotoHeight; ++y) {
+        for (int x = 0; x < kPhotoWidth; ++x) {
+            const double dx = (x - kPhotoWidth / 2.0) / kPhotoHeight, dy = (y - kPhotoHeight / 2.0) / kPhotoHeight;
+            const double light = std::max(0.0, 1.0 - 1.6 * (dx * dx + dy * dy));
+            const double cx = std::fmod(x + 37.0 * std::sin(y / 90.0) + seed * 31, 160.0) - 80.0;
+            const double cy = std::fmod(y + 23.0 * std::cos(x / 70.0), 140.0) - 70.0;
+            const double r = std::sqrt(cx * cx + cy * cy);
+            const double cell = r < 45 ? 0.55 : (r < 52 ? 0.25 : 1.0);
+            noise = noise * 1664525u + 1013904223u;
+            const double n = int(noise >> 29) - 4;
+            unsigned char* p = &bgr[3 * (size_t(y) * kPhotoWidth + x)];
+            p[0] = static_cast<unsigned char>(std::clamp(light * (120 + 15 * seed) + n, 0.0, 255.0));
+            p[1] = static_cast<unsigned char>(std::clamp(light * 200 * cell + n, 0.0, 255.0));
+            p[2] = static_cast<unsigned char>(std::clamp(light * 235 * (cell < 1 ? 1.0 : 0.9) + n, 0.0, 255.0));
+        }
+    }
+    std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitCompress(), tjDestroy);
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    if (!handle || tjCompress2(handle.get(), bgr.data(), kPhotoWidth, 0, kPhotoHeight, TJPF_BGR, &jpeg, &size,
+                               TJSAMP_420, 100, 0) != 0)
+        return {};
+    std::vector<unsigned char> bytes(jpeg, jpeg + size);
+    tjFree(jpeg);
+    return bytes;
+}
+
+std::vector<unsigned char> ReadBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {});
+}
+
+// Eight photos in the single-shot folder of a temporary storage root, and a panel showing them in
+// one column of exactly eight rows.
+class PhotoColumn {
+public:
+    PhotoColumn() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/orvane-bench-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) return;
+        folder = pattern;
+        hive = std::make_unique<CRegistryHive>(folder + "/settings.conf", folder + "/factory.conf");
+        settings = std::make_unique<CSettingParamManage>(hive.get());
+        CSettingParam param = settings->GetUsingParam();
+        param.SetResourcesPath(folder);
+        settings->SetUsingParam(param);
+        const std::string shots = param.GetSingleShotsFolder();
+        std::filesystem::create_directories(shots);
+        for (int i = 0; i < kRows; ++i) {
+            const std::string path = shots + "/S20240131_000" + std::to_string(i + 1) + ".jpg";
+            const std::vector<unsigned char> jpeg = MakeJpeg(i);
+            std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()), jpeg.size());
+            paths.push_back(path);
+        }
+        panel = std::make_unique<CResourcesBrowserDlg>(settings.get());
+        panel->resize(kAreaWidth + panel->ScrollBar()->width(), kRows * CResourcesBrowserDlg::kRowPitch);
+        panel->SetFolder(shots, false);
+        QCoreApplication::processEvents();
+        target = QPixmap(panel->size());
+    }
+    ~PhotoColumn() {
+        panel.reset();
+        settings.reset();
+        hive.reset();
+        if (!folder.empty()) std::filesystem::remove_all(folder);
+    }
+
+    bool Ready() const { return panel != nullptr && paths.size() == kRows; }
+    // One paint of the panel, as the screen asks for it; false when not all rows were drawn.
+    bool Paint() {
+        panel->render(&target);
+        return panel->ItemRects().size() == kRows;
+    }
+    // Reads and decodes every photo at full size with TurboJPEG, as a viewer without scaled decoding would.
+    bool DecodeAllFullSize() {
+        std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitDecompress(), tjDestroy);
+        bool ok = true;
+        for (const std::string& path : paths) {
+            const std::vector<unsigned char> bytes = ReadBytes(path);
+            int w = 0, h = 0, subsampling = 0, colourspace = 0;
+            ok = ok && tjDecompressHeader3(handle.get(), bytes.data(), bytes.size(), &w, &h, &subsampling, &colourspace) == 0;
+            pixels.resize(size_t(w) * h * 4);
+            ok = ok && tjDecompress2(handle.get(), bytes.data(), bytes.size(), pixels.data(), w, 0, h, TJPF_BGRX, 0) == 0;
+        }
+        benchmark::DoNotOptimize(pixels.data());
+        return ok;
+    }
+    CResourcesBrowserDlg& Panel() { return *panel; }
+    double MeanFileBytes() const {
+        double total = 0;
+        for (const std::string& path : paths) total += static_cast<double>(std::filesystem::file_size(path));
+        return paths.empty() ? 0 : total / static_cast<double>(paths.size());
+    }
+
+private:
+    std::string folder;
+    std::vector<std::string> paths;
+    std::unique_ptr<CRegistryHive> hive;
+    std::unique_ptr<CSettingParamManage> settings;
+    std::unique_ptr<CResourcesBrowserDlg> panel;
+    QPixmap target;
+    std::vector<unsigned char> pixels;
+};
+
+PhotoColumn& Column() {
+    Application();  // before the first pixmap
+    static PhotoColumn column;
+    return column;
+}
+
+double SecondsOf(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Baseline: the eight photos read and decoded at full size.
+void BM_ThumbnailFullSizeDecodeBaseline(benchmark::State& state) {
+    PhotoColumn& column = Column();
+    if (!column.Ready()) {
+        state.SkipWithError("could not make the photos");
+        return;
+    }
+    double decoding = 0;
+    for (auto _ : state) {
+        decoding += SecondsOf([&] {
+            if (!column.DecodeAllFullSize()) state.SkipWithError("decode failed");
+        });
+    }
+    state.counters["share_of_60Hz_frame"] = decoding / static_cast<double>(state.iterations()) / kFrameSeconds;
+    state.counters["mean_file_bytes"] = column.MeanFileBytes();
+}
+BENCHMARK(BM_ThumbnailFullSizeDecodeBaseline)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One paint of the column with nothing cached: every photo read and decoded at its drawn size. The
+// ratio counter compares it with the baseline measured just before, in this run.
+void BM_ThumbnailColumnPaintCold(benchmark::State& state) {
+    PhotoColumn& column = Column();
+    if (!column.Ready()) {
+        state.SkipWithError("could not make the photos");
+        return;
+    }
+    double baseline = 1e9;
+    for (int i = 0; i < 3; ++i) baseline = std::min(baseline, SecondsOf([&] { column.DecodeAllFullSize(); }));
+    double painting = 0;
+    for (auto _ : state) {
+        column.Panel().Thumbnails().Clear();
+        const auto start = std::chrono::steady_clock::now();
+        if (!column.Paint()) state.SkipWithError("not every row was drawn");
+        painting += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    const double perPaint = painting / static_cast<double>(state.iterations());
+    state.counters["vs_full_size_decode"] = perPaint / baseline;
+    state.counters["share_of_60Hz_frame"] = perPaint / kFrameSeconds;
+}
+BENCHMARK(BM_ThumbnailColumnPaintCold)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A repaint of the same column (scrolling back, a window uncovered): the thumbnails come from the
+// cache after a check of each file.
+void BM_ThumbnailColumnPaintCached(benchmark::State& state) {
+    PhotoColumn& column = Column();
+    if (!column.Ready() || !column.Paint()) {
+        state.SkipWithError("could not paint the column");
+        return;
+    }
+    double painting = 0;
+    for (auto _ : state) {
+        painting += SecondsOf([&] {
+            if (!column.Paint()) state.SkipWithError("not every row was drawn");
+        });
+    }
+    state.counters["share_of_60Hz_frame"] = painting / static_cast<double>(state.iterations()) / kFrameSeconds;
+}
+BENCHMARK(BM_ThumbnailColumnPaintCached)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct SwsContext;
+
+namespace orvane {
+
+// Turns the buffers a camera delivers into the frames every consumer sees: BGR24, rows bottom-up
+// (the first row in memory is the bottom of the picture), stride 3 x width.
+//
+// Packed and planar YUV go through libswscale, MJPG through TurboJPEG, BGR24 and RGB24 are copied
+// row by row. One converter serves one stream; it is not thread-safe, the capture thread owns it.
+class CFrameConverter {
+public:
+    CFrameConverter();
+    ~CFrameConverter();
+
+    CFrameConverter(const CFrameConverter&) = delete;
+    CFrameConverter& operator=(const CFrameConverter&) = delete;
+
+    // Whether frames of this V4L2 pixel format (V4L2_PIX_FMT_...) can be converted.
+    static bool CanConvert(uint32_t pixelFormat);
+    // Every V4L2 pixel format CanConvert accepts, the preferred ones first.
+    static std::vector<uint32_t> ConvertibleFormats();
+
+    // Prepares the conversion of a stream; for the YUV formats it converts a trial frame, so it costs
+    // about as much as one frame. bytesPerLine is the driver's line length of the first plane
+    // (0 = tightly packed). Returns false, leaving the converter unconfigured, for a format it
+    // cannot convert, a size of zero, an odd size where the format's chroma needs an even one, or a
+    // size that does not fit the line length.
+    bool Configure(uint32_t pixelFormat, int width, int height, uint32_t bytesPerLine = 0);
+
+    bool IsConfigured() const { return pixelFormat != 0; }
+    int Width() const { return width; }
+    int Height() const { return height; }
+    // Bytes Convert writes: 3 x width x height.
+    size_t OutputSize() const { return static_cast<size_t>(width) * height * 3; }
+
+    // Converts one captured buffer of `size` used bytes into `output` (OutputSize() bytes). Returns
+    // false, with the output in an undefined state, when the frame cannot be used: too short for the
+    // format, or a JPEG that is not of the configured size, is cut short or cannot be decoded. The
+    // caller drops such a frame and goes on with the next one.
+    bool Convert(const uint8_t* data, size_t size, uint8_t* output);
+
+private:
+    struct SwsDeleter {
+        void operator()(SwsContext* context) const;
+    };
+    struct TurboJpegDeleter {
+        void operator()(void* handle) const;
+    };
+
+    struct Planes {
+        const uint8_t* data[4] = {};
+        int stride[4] = {};
+        int count = 0;
+        bool chromaRowsHalved = false;  // 4:2:0: one chroma row for two luma rows
+    };
+    // Room behind each plane of the tail copy and each row of the padded target.
+    static constexpr size_t kTailPadding = 128;
+
+    Planes PlanesOf(const uint8_t* data) const;
+    bool PrepareSwscaleTarget(int sourceFormat);  // an AVPixelFormat
+    bool ConvertSwscale(const uint8_t* data, size_t size, uint8_t* output);
+    bool ConvertJpeg(const uint8_t* data, size_t size, uint8_t* output);
+    bool ConvertRgb(const uint8_t* data, size_t size, uint8_t* output) const;
+    void ResetDecoder();
+
+    uint32_t pixelFormat = 0;
+    int width = 0;
+    int height = 0;
+    size_t lineBytes = 0;    // line length of the first plane
+    size_t minimumSize = 0;  // bytes an uncompressed frame needs
+    std::unique_ptr<SwsContext, SwsDeleter> sws;
+    int tailRows = 0;  // the last rows, converted from `tail`
+    std::vector<uint8_t> tail;
+    size_t paddedLine = 0;
+    std::vector<uint8_t> padded;  // bottom-up target with room after every row; empty when not needed
+    std::unique_ptr<void, TurboJpegDeleter> decoder;
+};
+
+}  // namespace orvane

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "capture/video_frame.h"
+
+namespace orvane {
+
+// The one-slot hand-over of the live picture from the capture thread to the window code. The newest
+// frame wins: a frame that was not taken before the next one arrives is dropped. The capture thread
+// copies outside the lock and holds it only to exchange two buffers, so a slow screen never holds up
+// the camera.
+class CFrameMailbox {
+public:
+    // Called on the capture thread whenever a frame lands in an empty slot; the window code answers
+    // with a (queued) Take. It must not block and must not call back into Publish.
+    using Notify = std::function<void()>;
+
+    CFrameMailbox() = default;
+    CFrameMailbox(const CFrameMailbox&) = delete;
+    CFrameMailbox& operator=(const CFrameMailbox&) = delete;
+
+    // Any thread; nullptr stops the notifications. Waits for a notification that is running.
+    void SetNotify(Notify notify);
+
+    // Capture thread. Copies the width x height BGR24 frame at `bits` (3 x width x height bytes) into
+    // the slot. Drops the frame when a side is not positive or memory is short.
+    void Publish(const uint8_t* bits, int32_t width, int32_t height);
+
+    // Any thread. Moves the newest frame into `frame`, giving the buffer `frame` held to the mailbox
+    // for reuse. False, leaving `frame` untouched, when no frame arrived since the last Take.
+    bool Take(FrameBuffer& frame);
+
+    // Any thread. Empties the slot (the next Publish notifies again).
+    void Clear();
+
+private:
+    FrameBuffer spare;  // capture thread only
+
+    std::mutex slotLock;  // guards slot and full
+    FrameBuffer slot;
+    bool full = false;
+
+    std::mutex notifyLock;  // guards notify
+    Notify notify;
+};
+
+}  // namespace orvane

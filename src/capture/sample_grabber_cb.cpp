@@ -1,0 +1,137 @@
+#include "capture/sample_grabber_cb.h"
+
+#include "base/alert_sink.h"
+#include "base/clock.h"
+#include "capture/rotate_sample_imp.h"
+#include "capture/timed_shot_queue.h"
+#include "config/setting_param_manage.h"
+#include "imaging/photo_writer.h"
+#include "media/saving_loaction_manage.h"
+#include "recording/recording_slot.h"
+
+namespace orvane {
+
+CSampleGrabberCB g_previewGrabber(0);
+CSampleGrabberCB g_stillGrabber(1);
+
+CSampleGrabberCB::CSampleGrabberCB(int32_t stillPin_) : stillPin(stillPin_) {}
+
+void CSampleGrabberCB::SetServices(const GrabberServices& services) {
+    rotation.store(services.rotation);
+    settings.store(services.settings);
+    locations.store(services.locations);
+}
+
+RotateSampleImp& CSampleGrabberCB::Rotation() const {
+    RotateSampleImp* r = rotation.load();
+    return r != nullptr ? *r : *RotateSampleImp::GetInstance();
+}
+
+CSettingParamManage& CSampleGrabberCB::Settings() const {
+    CSettingParamManage* s = settings.load();
+    return s != nullptr ? *s : *CSettingParamManage::GetInstance();
+}
+
+CSavingLoactionManage& CSampleGrabberCB::Locations() const {
+    CSavingLoactionManage* l = locations.load();
+    return l != nullptr ? *l : *CSavingLoactionManage::GetInstance();
+}
+
+void CSampleGrabberCB::ResetTimedSeries(int64_t startMs) {
+    timedStartMs.store(startMs, std::memory_order_relaxed);
+    lastShotMs.store(0, std::memory_order_relaxed);
+    timedShotCount.store(0, std::memory_order_relaxed);
+}
+
+HRESULT CSampleGrabberCB::BufferCB(double /*sampleTime*/, uint8_t* bits, int32_t length) {
+    const int32_t w = width.load(std::memory_order_relaxed);
+    const int32_t h = height.load(std::memory_order_relaxed);
+    // A frame shorter than its connected size is never read past its end.
+    const bool whole = bits != nullptr && w > 0 && h > 0 && int64_t{length} >= int64_t{w} * h * 3;
+
+    RotateSampleImp& rotate = Rotation();
+    if (whole && rotate.GetOperationCount() != 0) rotate.RotateFrame(bits, w, h);
+
+    if (stillPin == 1) {
+        TakeSinglePhoto(bits, length);
+        return S_OK;
+    }
+
+    IGrabberOwner* viewer = owner.load(std::memory_order_acquire);
+    if (viewer == nullptr) return S_OK;
+    CaptureState& state = viewer->GetCaptureState();
+    const bool shot = state.shotPending.load(std::memory_order_acquire) == 1;
+    const bool timed = state.timedShotRunning.load(std::memory_order_acquire) == 1;
+    const bool recording = state.recordingRunning.load(std::memory_order_acquire) == 1;
+    if (!shot && !timed && !recording) return S_OK;
+    if (bits == nullptr) return E_POINTER;
+
+    if (shot) {
+        TakeSinglePhoto(bits, length);
+        state.shotPending.store(0, std::memory_order_release);
+        viewer->PostViewerMessage(WM_SHOT_DONE);
+    }
+    if (timed) TimedShotStep(*viewer, state, bits, length);
+    if (recording) RecordingStep(*viewer, bits, length);
+    return S_OK;
+}
+
+void CSampleGrabberCB::TakeSinglePhoto(const uint8_t* bits, int32_t length) {
+    CSettingParam param = Settings().GetUsingParam();
+    std::string path;
+    if (!Locations().GetSingleShotPath(param.GetSingleShotsFolder(), path)) return;
+    if (!SaveFrame(path, bits, length)) return;
+    IGrabberOwner* viewer = owner.load(std::memory_order_acquire);
+    if (viewer == nullptr) return;
+    if (IResourceWindow* window = viewer->GetResourceWindow()) window->AddSavedFile(path);
+}
+
+void CSampleGrabberCB::TimedShotStep(IGrabberOwner& viewer, CaptureState& state, const uint8_t* bits,
+                                     int32_t length) {
+    const int64_t now = NowMs();
+    const int64_t interval = state.timedShotIntervalMs.load(std::memory_order_relaxed);
+    const int64_t last = lastShotMs.load(std::memory_order_relaxed);
+    const int64_t start = timedStartMs.load(std::memory_order_relaxed);
+    const int64_t count = timedShotCount.load(std::memory_order_relaxed);
+
+    // Due after an interval since the last shot, or whenever the series has fallen behind its
+    // schedule (count x interval since the start), and always for the first frame.
+    const bool due = now - last >= interval || now - start > count * interval || last == 0;
+    if (due) {
+        EnqueueTimedShot(bits, length);
+        timedShotCount.store(static_cast<int32_t>(count + 1), std::memory_order_relaxed);
+        lastShotMs.store(now, std::memory_order_relaxed);
+    }
+
+    const float elapsed = static_cast<float>(static_cast<double>(now - start));
+    const float limit = state.timedShotHours.load(std::memory_order_relaxed) * 3600.0f * 1000.0f;
+    if (elapsed > limit) viewer.PostViewerMessage(WM_TIMED_SHOT_END);
+}
+
+void CSampleGrabberCB::RecordingStep(IGrabberOwner& viewer, const uint8_t* bits, int32_t /*length*/) {
+    std::unique_lock<std::mutex> guard(g_recordingLock);
+    if (g_recordingOutput == nullptr) return;
+    const int64_t limit = int64_t{Settings().GetUsingParam().moviesizemax} << 20;
+    if (static_cast<int64_t>(g_recordingOutput->GetWrittenBytes()) >= limit) {
+        viewer.PostViewerMessage(WM_RECORDING_END);
+        return;
+    }
+    if (g_recordingOutput->WriteFrame(width.load(), height.load(), bits, 24) < 0) {
+        // The box is handed to the interface thread without waiting, so holding the lock is safe.
+        ShowAlert(g_recordingOutput->GetErrorText());
+        viewer.PostViewerMessage(WM_RECORDING_END);
+    }
+}
+
+bool CSampleGrabberCB::SaveFrame(const std::string& path, const uint8_t* bits, int32_t length) {
+    if (bits == nullptr || length <= 0) return false;
+    const int32_t w = width.load(std::memory_order_relaxed);
+    const int32_t h = height.load(std::memory_order_relaxed);
+    if (w <= 0 || h <= 0 || int64_t{length} < int64_t{w} * h * 3) return false;
+    CaptureResolution target = Settings().GetUsingParam().captureresolution;
+    // Until a capture resolution is stored, the photo keeps the frame's own size.
+    if (target.width <= 0 || target.height <= 0) target.width = w, target.height = h;
+    return SaveFrameAsJpeg(path, bits, w, h, target.width, target.height) == S_OK;
+}
+
+}  // namespace orvane

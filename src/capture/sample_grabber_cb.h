@@ -1,0 +1,72 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "base/hresult.h"
+#include "capture/grabber_owner.h"
+
+namespace orvane {
+
+class RotateSampleImp;
+class CSettingParamManage;
+class CSavingLoactionManage;
+
+// The services the dispatcher works with; a null member means the process-wide instance.
+struct GrabberServices {
+    RotateSampleImp* rotation = nullptr;
+    CSettingParamManage* settings = nullptr;
+    CSavingLoactionManage* locations = nullptr;
+};
+
+// Every frame of a running capture passes through BufferCB: turned by the queued rotation
+// operations, written as a single photo, queued for a due timed shot and handed to the recording.
+// Two instances exist for the program's life: g_previewGrabber (the full dispatch) and
+// g_stillGrabber (each frame of the camera's snapshot button becomes a photo).
+class CSampleGrabberCB {
+public:
+    explicit CSampleGrabberCB(int32_t stillPin);
+
+    CSampleGrabberCB(const CSampleGrabberCB&) = delete;
+    CSampleGrabberCB& operator=(const CSampleGrabberCB&) = delete;
+
+    // Runs on the streaming thread of the pin this instance serves. `bits` holds one BGR24 frame of
+    // width x height, rows bottom-up; it may be turned in place. Returns S_OK, or E_POINTER for a
+    // null frame when the preview instance has work to do.
+    HRESULT BufferCB(double sampleTime, uint8_t* bits, int32_t length);
+
+    // Writes the frame as a photo at the stored capture resolution; true when the file was written.
+    bool SaveFrame(const std::string& path, const uint8_t* bits, int32_t length);
+
+    // Interface thread: the reset of the grabber's series fields that precedes timedShotRunning = 1.
+    void ResetTimedSeries(int64_t startMs);
+
+    void SetServices(const GrabberServices& services);
+    RotateSampleImp& Rotation() const;
+    CSettingParamManage& Settings() const;
+    CSavingLoactionManage& Locations() const;
+
+    // Set when a capture starts (the size of the connected format).
+    std::atomic<int32_t> width{0};
+    std::atomic<int32_t> height{0};
+    std::atomic<IGrabberOwner*> owner{nullptr};
+    std::atomic<int64_t> lastShotMs{0};
+    std::atomic<int64_t> timedStartMs{0};
+    std::atomic<int32_t> timedShotCount{0};
+    const int32_t stillPin;
+
+private:
+    void TakeSinglePhoto(const uint8_t* bits, int32_t length);
+    void TimedShotStep(IGrabberOwner& viewer, CaptureState& state, const uint8_t* bits, int32_t length);
+    void RecordingStep(IGrabberOwner& viewer, const uint8_t* bits, int32_t length);
+
+    std::atomic<RotateSampleImp*> rotation{nullptr};
+    std::atomic<CSettingParamManage*> settings{nullptr};
+    std::atomic<CSavingLoactionManage*> locations{nullptr};
+};
+
+extern CSampleGrabberCB g_previewGrabber;
+extern CSampleGrabberCB g_stillGrabber;
+
+}  // namespace orvane

@@ -1,0 +1,212 @@
+#include "imaging/photo_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <memory>
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+#include <turbojpeg.h>
+
+#include "base/alert_sink.h"
+#include "base/text.h"
+#include "config/setting_param_manage.h"
+#include "localization/localizable_string.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr int kJpegQuality = 100;
+// Full-resolution colour (4:4:4): these are microscope pictures, where fine coloured detail such as
+// stained structures would be smeared by halving the colour resolution, and at quality 100 the file
+// size is not what the user is optimising for.
+constexpr int kJpegSubsampling = TJSAMP_444;
+// The frame is handed over bottom-up as it is, so no upright copy is made. The accurate DCT because
+// TurboJPEG would otherwise choose the fast one, whose rounding shows exactly at the top qualities.
+constexpr int kJpegFlags = TJFLAG_BOTTOMUP | TJFLAG_ACCURATEDCT;
+constexpr int32_t kMaxJpegSide = 65535;
+
+constexpr int kScaleFlags = SWS_BICUBIC;
+
+struct TjHandleDeleter {
+    void operator()(void* handle) const { tjDestroy(handle); }
+};
+using TjHandle = std::unique_ptr<void, TjHandleDeleter>;
+
+struct TjBufferDeleter {
+    void operator()(unsigned char* buffer) const { tjFree(buffer); }
+};
+using TjBuffer = std::unique_ptr<unsigned char, TjBufferDeleter>;
+
+struct SwsContextDeleter {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd(fd) {}
+    ~FileDescriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int Get() const { return fd; }
+    // Closes now; the errno of a failed close, else 0.
+    int Close() {
+        if (fd < 0) return 0;
+        const int result = ::close(fd);
+        fd = -1;
+        // On Linux the descriptor is gone even when close is interrupted.
+        return result != 0 && errno != EINTR ? errno : 0;
+    }
+
+private:
+    int fd;
+};
+
+bool SideFits(int32_t side) { return side > 0 && side <= kMaxJpegSide; }
+
+// The folder part of path, with its final "/", or "" for a bare name.
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Opens a new file beside path under a hidden name that the media listing does not take for a photo.
+// Returns the descriptor (or -1 with errno set) and the name in temporaryPath.
+int CreateTemporaryBeside(const std::string& path, std::string& temporaryPath) {
+    static std::atomic<uint64_t> counter{0};
+    const std::string folder = FolderOf(path);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporaryPath = folder + ".orvane-save-" + std::to_string(::getpid()) + "-" +
+                        std::to_string(counter.fetch_add(1, std::memory_order_relaxed)) + ".tmp";
+        int fd;
+        do {
+            fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+int WriteAll(int fd, const unsigned char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (written == 0) return EIO;
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return 0;
+}
+
+// Puts the bytes on disk under path, replacing what was there, or leaves everything as it was.
+// Returns 0 or the errno of the step that failed.
+int WriteFileAtomically(const std::string& path, const unsigned char* data, size_t size) {
+    std::string temporaryPath;
+    FileDescriptor file(CreateTemporaryBeside(path, temporaryPath));
+    if (file.Get() < 0) return errno;
+    int error = WriteAll(file.Get(), data, size);
+    // Synced before the rename: a write the disk cannot take fails here rather than unseen later, and
+    // a crash cannot leave an empty photo under its final name.
+    if (error == 0 && ::fdatasync(file.Get()) != 0) error = errno;
+    if (error == 0) error = file.Close();
+    if (error == 0 && ::rename(temporaryPath.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) {
+        file.Close();
+        ::unlink(temporaryPath.c_str());
+    }
+    return error;
+}
+
+void ShowSaveFailure(const std::string& path, const std::string& reason, CLocalizableString* strings) {
+    CLocalizableString& table = strings != nullptr ? *strings : *CLocalizableString::GetInstance();
+    ShowAlert(Format(table.GetString("ui_alert_savefile", "Save file %s failure"), path) + reason);
+}
+
+}  // namespace
+
+bool SaveFrame(const std::string& path, const uint8_t* bits, int32_t length, int32_t width, int32_t height,
+               const CSettingParamManage* settings, CLocalizableString* strings) {
+    const VideoFrame frame{const_cast<uint8_t*>(bits), length, width, height};
+    if (!frame.IsComplete()) return false;
+    const CSettingParamManage& manager =
+        settings != nullptr ? *settings : *CSettingParamManage::GetInstance();
+    // One copy of the record, so that width and height belong to the same resolution.
+    const CaptureResolution target = manager.GetUsingParam().GetCaptureResolution();
+    return SaveFrameAsJpeg(path, bits, width, height, target.width, target.height, strings) == S_OK;
+}
+
+HRESULT SaveFrameAsJpeg(const std::string& path, const uint8_t* bits, int32_t width, int32_t height,
+                        int32_t targetWidth, int32_t targetHeight, CLocalizableString* strings) {
+    const size_t bytes = FrameBytes(width, height);
+    if (bits == nullptr || bytes == 0 || bytes > static_cast<size_t>(INT32_MAX)) return E_FAIL;
+    // Only read from here on; the frame type simply has no read-only form.
+    const VideoFrame frame{const_cast<uint8_t*>(bits), static_cast<int32_t>(bytes), width, height};
+    if (targetWidth == width && targetHeight == height) return WriteJpeg(path, frame, strings);
+    FrameBuffer resized = ResizeBitmap(frame, targetWidth, targetHeight);
+    if (resized.Empty()) return E_FAIL;
+    return WriteJpeg(path, resized.Frame(), strings);
+}
+
+FrameBuffer ResizeBitmap(const VideoFrame& bitmap, int32_t width, int32_t height) {
+    if (!bitmap.IsComplete() || !SideFits(bitmap.width) || !SideFits(bitmap.height) || !SideFits(width) ||
+        !SideFits(height)) {
+        return {};
+    }
+    FrameBuffer result = FrameBuffer::Create(width, height);
+    if (result.Empty()) return {};
+    SwsContextPtr scaler(sws_getContext(bitmap.width, bitmap.height, AV_PIX_FMT_BGR24, width, height,
+                                        AV_PIX_FMT_BGR24, kScaleFlags, nullptr, nullptr, nullptr));
+    if (!scaler) return {};
+    // Both sides are bottom-up alike, so scaling them as they lie keeps the picture upright.
+    const uint8_t* const sourcePlanes[4] = {bitmap.bits, nullptr, nullptr, nullptr};
+    const int sourceStrides[4] = {3 * bitmap.width, 0, 0, 0};
+    uint8_t* const targetPlanes[4] = {result.Bits(), nullptr, nullptr, nullptr};
+    const int targetStrides[4] = {3 * width, 0, 0, 0};
+    if (sws_scale(scaler.get(), sourcePlanes, sourceStrides, 0, bitmap.height, targetPlanes, targetStrides) !=
+        height) {
+        return {};
+    }
+    return result;
+}
+
+HRESULT WriteJpeg(const std::string& path, const VideoFrame& bitmap, CLocalizableString* strings) {
+    if (!bitmap.IsComplete() || !SideFits(bitmap.width) || !SideFits(bitmap.height)) return E_FAIL;
+    TjHandle encoder(tjInitCompress());
+    if (!encoder) return E_FAIL;
+
+    // Room for the worst case up front, so the encoder never has to grow and copy its output.
+    const unsigned long worstCase = tjBufSize(bitmap.width, bitmap.height, kJpegSubsampling);
+    TjBuffer jpeg(worstCase <= static_cast<unsigned long>(INT_MAX) ? tjAlloc(static_cast<int>(worstCase))
+                                                                   : nullptr);
+    unsigned long jpegSize = jpeg ? worstCase : 0;
+    unsigned char* output = jpeg.release();
+    const int result = tjCompress2(encoder.get(), bitmap.bits, bitmap.width, 3 * bitmap.width, bitmap.height,
+                                   TJPF_BGR, &output, &jpegSize, kJpegSubsampling, kJpegQuality, kJpegFlags);
+    jpeg.reset(output);
+    if (result != 0) {
+        const char* reason = tjGetErrorStr2(encoder.get());
+        ShowSaveFailure(path, reason != nullptr ? reason : "", strings);
+        return E_FAIL;
+    }
+    if (const int error = WriteFileAtomically(path, jpeg.get(), jpegSize); error != 0) {
+        ShowSaveFailure(path, SystemErrorText(error), strings);
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+}  // namespace orvane

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "capture/video_frame.h"
+
+namespace orvane {
+
+class CSettingParamManage;
+class CLocalizableString;
+
+// The photo writer: one video frame becomes a JPEG file of quality 100, right side up. Every call uses
+// only its own encoder, scaler and buffers, so the streaming threads and the timed-shot saver may
+// write at the same time.
+//
+// A file is written under a temporary name in the target folder and renamed once it is complete and
+// on disk: a failed or interrupted save never leaves a partial JPEG under the final name.
+//
+// settings and strings may be null: the process-wide instances are then taken at the moment of use.
+
+// Writes the width x height frame at bits (length bytes) to path at the capture resolution of the
+// current settings record. False when nothing was written: no frame, a frame shorter than its size, an
+// unusable capture resolution (all silent), or a failed encode or write (shown as "Save file %s
+// failure" with the reason).
+bool SaveFrame(const std::string& path, const uint8_t* bits, int32_t length, int32_t width, int32_t height,
+               const CSettingParamManage* settings = nullptr, CLocalizableString* strings = nullptr);
+
+// Writes the width x height frame at bits (which must hold 3 x width x height bytes) to path at
+// targetWidth x targetHeight, stretched with bicubic interpolation when that differs from the frame's
+// size. S_OK, or E_FAIL: silently when the frame is missing or the target size is unusable, with the
+// failure message when the encode or the write fails.
+HRESULT SaveFrameAsJpeg(const std::string& path, const uint8_t* bits, int32_t width, int32_t height,
+                        int32_t targetWidth, int32_t targetHeight, CLocalizableString* strings = nullptr);
+
+// The picture stretched independently in both directions to width x height with bicubic
+// interpolation, in the same bottom-up layout. Empty when the picture is incomplete, a side is not
+// positive or larger than a JPEG allows, or memory is short.
+FrameBuffer ResizeBitmap(const VideoFrame& bitmap, int32_t width, int32_t height);
+
+// Encodes the picture (bottom-up, written upright) and writes it to path, replacing a file of that
+// name. S_OK, or E_FAIL: silently for an incomplete picture or when no encoder can be made; with the
+// failure message, naming the encoder's or the system's reason, when the encode or the write fails.
+HRESULT WriteJpeg(const std::string& path, const VideoFrame& bitmap, CLocalizableString* strings = nullptr);
+
+}  // namespace orvane

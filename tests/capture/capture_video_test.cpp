@@ -1,0 +1,494 @@
+#include "capture/capture_video.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/videodev2.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/module_folder.h"
+#include "capture/capture_error.h"
+#include "capture/device_monitor.h"
+#include "capture/grabber_owner.h"
+#include "capture/rotate_sample_imp.h"
+#include "capture/sample_grabber_cb.h"
+#include "capture/simulated_camera.h"
+#include "capture/wifi_device_proxy.h"
+#include "config/registry_hive.h"
+#include "config/setting_param_manage.h"
+#include "localization/localizable_string.h"
+#include "media/saving_loaction_manage.h"
+#include "support/sandbox.h"
+
+namespace orvane {
+namespace {
+
+using namespace std::chrono_literals;
+using Colour = SimulatedCamera::Colour;
+constexpr uint32_t kYuyv = V4L2_PIX_FMT_YUYV;
+constexpr uint32_t kMjpg = V4L2_PIX_FMT_MJPEG;
+
+template <class Predicate>
+bool WaitUntil(Predicate predicate) {
+    const auto deadline = std::chrono::steady_clock::now() + 4s;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline) return predicate();
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// The main viewer's side: the resolution list it is given, its capture state, what it is told.
+class TestViewer final : public ICaptureViewer, public IGrabberOwner, public IResourceWindow {
+public:
+    void SetResolutionList(const ResolutionList& list) override { resolutionList = list; }
+    bool LargestListedResolution(CaptureResolution& resolution) override {
+        bool found = false;
+        for (const auto& [key, entry] : resolutionList) {
+            if (entry.width > 2048) continue;
+            resolution.width = entry.width;
+            resolution.height = entry.height;
+            found = true;
+        }
+        return found;
+    }
+    CaptureState& GetCaptureState() override { return state; }
+    void PostViewerMessage(uint32_t message) override {
+        std::lock_guard<std::mutex> guard(lock);
+        messages.push_back(message);
+    }
+    IResourceWindow* GetResourceWindow() override { return this; }
+    void AddSavedFile(const std::string& path) override {
+        std::lock_guard<std::mutex> guard(lock);
+        saved.push_back(path);
+    }
+    size_t Count(uint32_t message) const {
+        std::lock_guard<std::mutex> guard(lock);
+        return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));
+    }
+    size_t SavedCount() const {
+        std::lock_guard<std::mutex> guard(lock);
+        return saved.size();
+    }
+
+    ResolutionList resolutionList;
+    CaptureState state;
+
+private:
+    mutable std::mutex lock;  // guards messages and saved
+    std::vector<uint32_t> messages;
+    std::vector<std::string> saved;
+};
+
+::testing::AssertionResult Near(const uint8_t* rgb, Colour want) {
+    if (std::abs(rgb[0] - want.red) <= 28 && std::abs(rgb[1] - want.green) <= 28 &&
+        std::abs(rgb[2] - want.blue) <= 28) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "got " << int{rgb[0]} << "," << int{rgb[1]} << "," << int{rgb[2]};
+}
+
+// Pixel x of memory row `row` of a bottom-up BGR24 frame, as red, green, blue.
+std::vector<uint8_t> At(const FrameBuffer& frame, int32_t x, int32_t row) {
+    const uint8_t* p = frame.Bits() + (static_cast<size_t>(row) * frame.Width() + x) * 3;
+    return {p[2], p[1], p[0]};
+}
+
+SimulatedCameraDefinition CameraA() {
+    return SimulatedCameraDefinition::UsbCamera("Camera A", "0C45", "6366", "SN0001", "1");
+}
+
+SimulatedCameraDefinition WithFormats(std::vector<SimulatedFormat> formats) {
+    SimulatedCameraDefinition definition = CameraA();
+    definition.formats = std::move(formats);
+    return definition;
+}
+
+// A capture card on no bus the identity rules know: no udev property forms an identity for it.
+SimulatedCameraDefinition CameraWithoutIdentity() {
+    SimulatedCameraDefinition definition = SimulatedCameraDefinition::UsbCamera("Camera B", "", "", "", "");
+    definition.usb = false;
+    definition.snapshotButton = false;
+    return definition;
+}
+
+// The capture object over simulated cameras, with the dispatcher writing below a sandbox.
+class CaptureVideoTest : public ::testing::Test {
+protected:
+    CaptureVideoTest()
+        : hive(box.ConfigHome() + "/zentrova/settings.conf", GetModuleFolder() + "Resource/factory.conf"),
+          settings(&hive),
+          locations(&settings),
+          strings(&settings, GetModuleFolder()),
+          link(&settings, WifiLinkLimits{100ms, 200ms, 3000ms}) {
+        CRegistryHive::SetCurrentUser(&hive);
+        test::MakeFolders(box / "media");
+        CSettingParam param = settings.GetUsingParam();
+        param.SetResourcesPath(box / "media");
+        // A loopback address where nothing listens.
+        param.wifideviceip = (127u << 24) | (201u << 16) | (static_cast<uint32_t>(getpid()) & 0xFFFF);
+        param.captureresolution = {640, 480, 0, false};
+        param.movieformat = 7;  // no movie output: recordings here only show the frame rate
+        settings.SetUsingParam(param);
+        locations.CreateResourceFolders();
+        for (CSampleGrabberCB* grabber : {&g_previewGrabber, &g_stillGrabber}) {
+            grabber->SetServices({&rotation, &settings, &locations});
+            grabber->owner = &viewer;
+        }
+        UseCameras({CameraA()});
+    }
+    ~CaptureVideoTest() override {
+        capture.reset();
+        for (CSampleGrabberCB* grabber : {&g_previewGrabber, &g_stillGrabber}) {
+            grabber->owner = nullptr;
+            grabber->SetServices({});
+        }
+        CRegistryHive::SetCurrentUser(nullptr);
+    }
+
+    void UseCameras(const std::vector<SimulatedCameraDefinition>& cameras) {
+        capture.reset();
+        sim = std::make_unique<SimulatedDeviceFile>(cameras);
+        capture = std::make_unique<CCaptureVideo>(
+            CaptureVideoServices{sim.get(), &link, &strings, &hive, &settings});
+        capture->SetViewer(&viewer);
+    }
+    HRESULT Start(int32_t index, CaptureResolution request) {
+        lastRequest = request;
+        return capture->StartPreview(index, nullptr, lastRequest);
+    }
+    bool NextLiveFrame(FrameBuffer& frame) {
+        return WaitUntil([&] { return capture->LiveFrames().Take(frame); });
+    }
+    bool FramesGoOn(int count) {
+        const int64_t seen = capture->GetCaptureStats().delivered;
+        return WaitUntil([&] { return capture->GetCaptureStats().delivered >= seen + count; });
+    }
+    std::vector<std::string> SingleShots() const {
+        return test::ListFolder(box / "media/zentrova/Single Shots");
+    }
+    std::string Text(const char* key, const char* fallback) { return strings.GetString(key, fallback); }
+
+    test::Sandbox box;
+    test::AlertRecorder alerts;
+    CRegistryHive hive;
+    CSettingParamManage settings;
+    CSavingLoactionManage locations;
+    CLocalizableString strings;
+    CWifiDeviceProxy link;
+    RotateSampleImp rotation;
+    TestViewer viewer;
+    std::unique_ptr<SimulatedDeviceFile> sim;
+    std::unique_ptr<CCaptureVideo> capture;
+    CaptureResolution lastRequest;
+};
+
+using Alerts = std::vector<std::string>;
+
+// --- device list and binding ---------------------------------------------------------------------
+
+TEST_F(CaptureVideoTest, DeviceListHoldsOnlyCamerasWithAnIdentity) {
+    UseCameras({});
+    DeviceList list{{5, {"stale", "stale"}}};
+    EXPECT_EQ(capture->EnumDevices(list), -1);
+    EXPECT_TRUE(list.empty());
+
+    SimulatedCameraDefinition c = SimulatedCameraDefinition::UsbCamera("Camera C", "1e4e", "0102", "", "3");
+    UseCameras({SimulatedCameraDefinition::WifiCamera(), CameraWithoutIdentity(), CameraA(), c});
+    ASSERT_EQ(capture->EnumDevices(list), 2);
+    EXPECT_EQ(list[0].friendlyName, "Camera A");
+    EXPECT_EQ(list[0].devicePath, "usb#vid_0c45&pid_6366#SN0001");
+    EXPECT_EQ(list[1].friendlyName, "Camera C");
+    EXPECT_EQ(list[1].devicePath, "usb#vid_1e4e&pid_0102#pci-0000:00:14.0-usb-0:3:1.0");
+}
+
+TEST_F(CaptureVideoTest, WirelessCameraIsBoundOnlyAtItsOwnIndex) {
+    UseCameras({SimulatedCameraDefinition::WifiCamera(), CameraWithoutIdentity(), CameraA()});
+    ASSERT_EQ(Start(0, {}), S_OK);
+    EXPECT_EQ(capture->BoundIdentity(), "usb#vid_0c45&pid_6366#SN0001");
+    EXPECT_FALSE(link.HasLinkThread());
+
+    ASSERT_EQ(Start(kWifiDeviceIndex, {}), S_OK);
+    EXPECT_EQ(capture->BoundIdentity(), "wifi device");
+    EXPECT_TRUE(link.HasLinkThread());
+    EXPECT_TRUE(FramesGoOn(1));
+    capture->StopPreview();
+    EXPECT_FALSE(link.HasLinkThread());
+    EXPECT_TRUE(alerts.Alerts().empty());
+
+    // Camera B has no identity: index 1 names nothing.
+    for (int32_t index : {1, -1}) {
+        alerts.Clear();
+        EXPECT_EQ(Start(index, {}), SPAPI_E_NO_DEVICE_SELECTED);
+        EXPECT_EQ(alerts.Alerts(), Alerts{FormatCaptureError(SPAPI_E_NO_DEVICE_SELECTED, link, strings)});
+        EXPECT_TRUE(capture->HasVideoWindow());
+    }
+    capture->StopPreview();
+    EXPECT_FALSE(capture->HasVideoWindow());
+    EXPECT_EQ(sim->OpenDescriptors(), 0u);
+}
+
+// --- formats -------------------------------------------------------------------------------------
+
+TEST_F(CaptureVideoTest, ResolutionListKeepsOneEntryPerHeightAndClassPlusTheInterpolatedOne) {
+    UseCameras({WithFormats({{kYuyv, "YUYV", {{640, 480, {30}}, {1280, 960, {15}}}},
+                             {kMjpg, "MJPG", {{640, 480, {30}}, {1280, 720, {30}}, {1280, 960, {30}}}}})});
+    ASSERT_EQ(Start(0, {}), S_OK);
+    std::vector<int32_t> keys;
+    for (const auto& [key, entry] : viewer.resolutionList) keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<int32_t>{(480 << 16) | 1, (480 << 16) | 2, (720 << 16) | 2, (960 << 16) | 1,
+                                          (960 << 16) | 2, (1920 << 16) | 2}));
+    EXPECT_EQ(viewer.resolutionList[(960 << 16) | 1], (CaptureResolution{1280, 960, kYuyv, false}));
+    // Among equal largest sizes the last capability counts.
+    EXPECT_EQ(viewer.resolutionList[(1920 << 16) | 2], (CaptureResolution{2560, 1920, kMjpg, true}));
+}
+
+TEST_F(CaptureVideoTest, OversizedRequestsCaptureAtTheLargestSize) {
+    ASSERT_EQ(Start(0, {4000, 3000, 0, false}), S_OK);
+    EXPECT_EQ(lastRequest, (CaptureResolution{2592, 1944, 0, false}));
+    EXPECT_EQ(g_previewGrabber.height, 1944);
+    // 640 x 480 comes before 848 x 480 and keeps the key.
+    EXPECT_EQ(viewer.resolutionList[(480 << 16) | 1].width, 640);
+
+    // Interpolated: the camera's maximum, the request keeps its doubled size, recordings use 12 fps.
+    ASSERT_EQ(Start(0, {5184, 3888, kMjpg, true}), S_OK);
+    EXPECT_EQ(g_previewGrabber.width, 2592);
+    EXPECT_EQ(lastRequest, (CaptureResolution{5184, 3888, kMjpg, true}));
+    EXPECT_EQ(capture->GetFramesPerSecond(), 0);
+    capture->StartRecording(box / "movie");
+    capture->StopRecording();
+    EXPECT_EQ(capture->GetFramesPerSecond(), 12);
+}
+
+// MJPG lists 1920 x 1080 (30 fps) before 1280 x 720 (25 fps).
+SimulatedCameraDefinition CameraWithRates() {
+    return WithFormats({{kYuyv, "YUYV", {{640, 480, {30}}, {1280, 720, {20}}, {1920, 1080, {10, 5}}}},
+                        {kMjpg, "MJPG", {{1920, 1080, {30, 15}}, {1280, 720, {25}}, {2592, 1944, {15}}}}});
+}
+
+TEST_F(CaptureVideoTest, NoPreferenceTakesTheViewersLargestListedSize) {
+    UseCameras({CameraWithRates()});
+    ASSERT_EQ(Start(0, {}), S_OK);
+    // The last entry at most 2048 wide; the current YUYV format offers it, at 10 fps.
+    EXPECT_EQ(lastRequest, (CaptureResolution{1920, 1080, 0, false}));
+    EXPECT_EQ(capture->GetFramesPerSecond(), 10);
+
+    // A format that does not offer the size gives way to one that does.
+    UseCameras({WithFormats({{kYuyv, "YUYV", {{640, 480, {30}}}}, {kMjpg, "MJPG", {{1280, 720, {25}}}}})});
+    ASSERT_EQ(Start(0, {}), S_OK);
+    EXPECT_EQ(lastRequest, (CaptureResolution{1280, 720, 0, false}));
+    EXPECT_EQ(capture->GetFramesPerSecond(), 25);
+
+    // Without a viewer nothing is preferred and the current size stays.
+    capture->SetViewer(nullptr);
+    ASSERT_EQ(Start(0, {}), S_OK);
+    EXPECT_EQ(lastRequest, (CaptureResolution{1280, 720, 0, false}));
+}
+
+TEST_F(CaptureVideoTest, RequestedFormatTakesTheRateOfTheFirstLargeEnoughCapability) {
+    UseCameras({CameraWithRates()});
+    ASSERT_EQ(Start(0, {1280, 720, kMjpg, false}), S_OK);
+    EXPECT_EQ(lastRequest, (CaptureResolution{1280, 720, kMjpg, false}));
+    EXPECT_EQ(capture->GetFramesPerSecond(), 30);
+    ASSERT_EQ(Start(0, {1900, 1000, kYuyv, false}), S_OK);
+    EXPECT_EQ(lastRequest, (CaptureResolution{1920, 1080, kYuyv, false}));
+    EXPECT_EQ(capture->GetFramesPerSecond(), 10);
+}
+
+// --- frames --------------------------------------------------------------------------------------
+
+TEST_F(CaptureVideoTest, FramesReachTheDispatcherUprightAndBottomUpAtTheConnectedSize) {
+    for (uint32_t subtype : {kYuyv, kMjpg}) {
+        SCOPED_TRACE(subtype == kYuyv ? "YUYV" : "MJPG");
+        ASSERT_EQ(Start(0, {640, 480, subtype, false}), S_OK);
+        FrameBuffer frame;
+        ASSERT_TRUE(NextLiveFrame(frame));
+        ASSERT_EQ(frame.Width(), 640);
+        ASSERT_EQ(frame.Height(), 480);
+        // Memory row 0 is the bottom of the picture; the marker sits in the top-left corner.
+        EXPECT_TRUE(Near(At(frame, 100, 10).data(), SimulatedCamera::kBottomColour));
+        EXPECT_TRUE(Near(At(frame, 100, 469).data(), SimulatedCamera::kTopColour));
+        EXPECT_TRUE(Near(At(frame, 10, 469).data(), SimulatedCamera::kMarkerColour));
+
+        // The dispatcher writes the next frame as a photo; decoded, it stands upright.
+        const size_t before = SingleShots().size();
+        viewer.state.shotPending = 1;
+        ASSERT_TRUE(WaitUntil([&] { return viewer.Count(WM_SHOT_DONE) == (subtype == kYuyv ? 1u : 2u); }));
+        ASSERT_EQ(SingleShots().size(), before + 1);
+        std::string jpeg = test::ReadFile(box / ("media/zentrova/Single Shots/" + SingleShots().back()));
+        auto* data = reinterpret_cast<unsigned char*>(jpeg.data());
+        tjhandle decoder = tjInitDecompress();
+        std::vector<uint8_t> rgb(640 * 480 * 3);
+        ASSERT_EQ(tjDecompress2(decoder, data, jpeg.size(), rgb.data(), 640, 0, 480, TJPF_RGB, 0), 0);
+        tjDestroy(decoder);
+        EXPECT_TRUE(Near(&rgb[(10 * 640 + 10) * 3], SimulatedCamera::kMarkerColour));
+        EXPECT_TRUE(Near(&rgb[(100 * 640 + 100) * 3], SimulatedCamera::kTopColour));
+        EXPECT_TRUE(Near(&rgb[(400 * 640 + 100) * 3], SimulatedCamera::kBottomColour));
+    }
+
+    // The live pane gets the frame as the dispatcher turned it.
+    rotation.AddOperation(RotateOp::Rotate180);
+    FrameBuffer frame;
+    ASSERT_TRUE(FramesGoOn(1));
+    ASSERT_TRUE(NextLiveFrame(frame));
+    EXPECT_TRUE(Near(At(frame, 540, 10).data(), SimulatedCamera::kTopColour));
+    EXPECT_TRUE(Near(At(frame, 629, 10).data(), SimulatedCamera::kMarkerColour));
+}
+
+TEST_F(CaptureVideoTest, CorruptMjpgFramesAreSkippedAndTheStreamGoesOn) {
+    sim->Camera(0).CorruptNextMjpgFrames(1, CorruptFrame::Truncated);
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    ASSERT_TRUE(FramesGoOn(2));
+    sim->Camera(0).CorruptNextMjpgFrames(1, CorruptFrame::Garbage);
+    ASSERT_TRUE(FramesGoOn(2));
+    EXPECT_EQ(capture->GetCaptureStats().dropped, 2);
+    EXPECT_TRUE(capture->IsStreaming());
+    EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+TEST_F(CaptureVideoTest, NoFrameCallbackRunsAfterStopPreview) {
+    std::atomic<int> notified{0};
+    capture->LiveFrames().SetNotify([&] { ++notified; });
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    ASSERT_TRUE(FramesGoOn(2));
+    capture->StopPreview();
+    const int after = notified;
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(notified, after);
+    FrameBuffer frame;
+    EXPECT_FALSE(capture->LiveFrames().Take(frame));
+    EXPECT_EQ(sim->OpenDescriptors(), 0u);
+    EXPECT_EQ(sim->MappedAreas(), 0u);
+    capture->LiveFrames().SetNotify(nullptr);
+}
+
+// --- failures ------------------------------------------------------------------------------------
+
+TEST_F(CaptureVideoTest, UnpluggedCameraEndsItsStreamCleanly) {
+    CDeviceMonitor monitor(sim.get());
+    ASSERT_TRUE(monitor.Open());
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    ASSERT_TRUE(FramesGoOn(1));
+    sim->Camera(0).Unplug();
+    ASSERT_TRUE(WaitUntil([&] { return !capture->IsStreaming(); }));
+    EXPECT_TRUE(capture->GetCaptureStats().ended);
+    const std::vector<DeviceEvent> events = monitor.ReadEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].action, "remove");
+    EXPECT_EQ(events[0].node, sim->Camera(0).VideoNode());
+
+    capture->StopPreview();
+    EXPECT_EQ(sim->OpenDescriptors(), 0u);
+    EXPECT_EQ(sim->MappedAreas(), 0u);
+    EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+TEST_F(CaptureVideoTest, BusyCameraShowsTheNotPreviewText) {
+    const Alerts busy{
+        Text("ui_alert_not_preview_device",
+             "Couldn't preview this device,because this device may been using by other applicaiton")};
+    sim->Camera(0).SetBusy(true);
+    EXPECT_EQ(Start(0, {640, 480, kMjpg, false}), -EBUSY);
+    EXPECT_EQ(alerts.Alerts(), busy);
+    EXPECT_FALSE(capture->IsStreaming());
+
+    // Another program holding the buffers gives the same answer.
+    sim->Camera(0).SetBusy(false);
+    const int other = sim->Open(sim->Camera(0).VideoNode(), O_RDWR);
+    v4l2_requestbuffers request{2, V4L2_BUF_TYPE_VIDEO_CAPTURE, V4L2_MEMORY_MMAP, 0, 0, {}};
+    ASSERT_EQ(sim->Ioctl(other, VIDIOC_REQBUFS, &request), 0);
+    alerts.Clear();
+    EXPECT_EQ(Start(0, {640, 480, kMjpg, false}), -EBUSY);
+    EXPECT_EQ(alerts.Alerts(), busy);
+    sim->Close(other);
+
+    alerts.Clear();
+    EXPECT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+TEST_F(CaptureVideoTest, DevicePropertiesAndControlsNeedAStartedPreview) {
+    int shown = 0;
+    int32_t value = 0;
+    capture->SetDevicePropertiesHandler([&] { ++shown; });
+    capture->ShowDeviceProperties();
+    EXPECT_EQ(alerts.Alerts(), Alerts{Text("ui_alert_no_camera", "没有监听到摄像头硬件")});
+    EXPECT_EQ(shown, 0);
+    EXPECT_TRUE(capture->GetControls().empty());
+    EXPECT_FALSE(capture->GetControl(V4L2_CID_BRIGHTNESS, value));
+    EXPECT_FALSE(capture->SetControl(V4L2_CID_BRIGHTNESS, 5));
+
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    capture->ShowDeviceProperties();
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(alerts.Alerts().size(), 1u);
+}
+
+// --- snapshot button and controls ----------------------------------------------------------------
+
+TEST_F(CaptureVideoTest, SnapshotButtonPressWritesOnePhoto) {
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    ASSERT_TRUE(capture->HasStillBranch());
+    EXPECT_EQ(g_stillGrabber.width, 640);
+    EXPECT_EQ(g_stillGrabber.height, 480);
+    ASSERT_TRUE(FramesGoOn(1));
+
+    sim->Camera(0).PressSnapshotButton();
+    ASSERT_TRUE(WaitUntil([&] { return viewer.SavedCount() == 1; }));
+    ASSERT_TRUE(FramesGoOn(3));
+    const std::vector<std::string> shots = SingleShots();
+    ASSERT_EQ(shots.size(), 1u);
+    const std::string jpeg = test::ReadFile(box / ("media/zentrova/Single Shots/" + shots[0]));
+    EXPECT_EQ(jpeg.substr(0, 2), "\xFF\xD8");
+    EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 0u);  // the still branch leaves the pending shot alone
+
+    SimulatedCameraDefinition plain = CameraA();
+    plain.snapshotButton = false;
+    UseCameras({plain});
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    EXPECT_FALSE(capture->HasStillBranch());
+    EXPECT_TRUE(FramesGoOn(1));
+}
+
+TEST_F(CaptureVideoTest, ControlValuesAreSetAgainAtEveryStartAndAfterReplugging) {
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    ASSERT_FALSE(capture->GetControls().empty());
+    EXPECT_EQ(capture->GetControls()[0].name, "Brightness");
+    ASSERT_TRUE(capture->SetControl(V4L2_CID_BRIGHTNESS, 20));
+    auto brightness = [&] {
+        int32_t value = -999;
+        EXPECT_TRUE(capture->GetControl(V4L2_CID_BRIGHTNESS, value));
+        return value;
+    };
+    EXPECT_EQ(brightness(), 20);
+    capture->StopPreview();
+
+    // Another program changes it while the preview is stopped.
+    const int fd = sim->Open(sim->Camera(0).VideoNode(), O_RDWR);
+    v4l2_control control{V4L2_CID_BRIGHTNESS, -30};
+    ASSERT_EQ(sim->Ioctl(fd, VIDIOC_S_CTRL, &control), 0);
+    sim->Close(fd);
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    EXPECT_EQ(brightness(), 20);
+
+    // Plugged in again, the camera starts from its defaults.
+    sim->Camera(0).Unplug();
+    ASSERT_TRUE(WaitUntil([&] { return !capture->IsStreaming(); }));
+    capture->StopPreview();
+    sim->Camera(0).Plug();
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    EXPECT_EQ(brightness(), 20);
+    EXPECT_EQ(capture->GetControls()[1].value, 32);  // contrast was never written
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,164 @@
+#include "capture/device_identity.h"
+
+#include <gtest/gtest.h>
+#include <linux/videodev2.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "capture/device_monitor.h"
+#include "capture/frame_mailbox.h"
+#include "capture/resolution_list.h"
+#include "capture/simulated_camera.h"
+
+namespace orvane {
+namespace {
+
+DeviceNode Node(std::vector<std::pair<std::string, std::string>> properties, std::string usbDevice = "") {
+    DeviceNode node;
+    node.node = "/dev/video0";
+    node.subsystem = "video4linux";
+    node.properties = std::move(properties);
+    node.usbDevice = std::move(usbDevice);
+    return node;
+}
+
+// --- identity from udev properties ---------------------------------------------------------------
+
+TEST(DevicePathOf, UsbIdsComeFirstThenTheSerialOrThePort) {
+    const std::string port = "pci-0000:00:14.0-usb-0:2:1.0";
+    EXPECT_EQ(CDeviceIdentity::DevicePathOf(Node({{"ID_BUS", "usb"},
+                                                  {"ID_VENDOR_ID", "0C45"},
+                                                  {"ID_MODEL_ID", "636B"},
+                                                  {"ID_SERIAL_SHORT", "SN01"},
+                                                  {"ID_PATH", port}})),
+              "usb#vid_0c45&pid_636b#SN01");
+    EXPECT_EQ(CDeviceIdentity::DevicePathOf(Node(
+                  {{"ID_VENDOR_ID", "1e4e"}, {"ID_MODEL_ID", "0102"}, {"ID_PATH", port}}, "/sys/usb1/1-2")),
+              "usb#vid_1e4e&pid_0102#" + port);
+    // Other nodes: their port path, or no identity at all.
+    EXPECT_EQ(CDeviceIdentity::DevicePathOf(Node({{"ID_PATH", "pci-0000:03:00.0"}})), "pci-0000:03:00.0");
+    EXPECT_EQ(CDeviceIdentity::DevicePathOf(
+                  Node({{"ID_BUS", "usb"}, {"ID_VENDOR_ID", "xyz"}, {"ID_MODEL_ID", "1"}})),
+              "");
+    EXPECT_EQ(CDeviceIdentity::DevicePathOf(Node({})), "");
+}
+
+// --- the camera list -----------------------------------------------------------------------------
+
+SimulatedCameraDefinition Usb(const std::string& card, const std::string& serial, const std::string& port) {
+    return SimulatedCameraDefinition::UsbCamera(card, "f0c1", "0a01", serial, port);
+}
+
+TEST(ListCaptureDevices, ListsCaptureNodesOnlyWithTheirIdentity) {
+    SimulatedCameraDefinition h264 = Usb("Stream Only", "H1", "4");
+    h264.formats = {{V4L2_PIX_FMT_H264, "H.264", {{1920, 1080, {30}}}}};
+    SimulatedDeviceFile sim({Usb("Scope", "S1", "1"), SimulatedCameraDefinition::WifiCamera(), h264});
+
+    const std::vector<CaptureDevice> devices = CDeviceIdentity(sim).ListCaptureDevices();
+    // The metadata nodes and the camera the converter cannot read are left out.
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].node, sim.Camera(0).VideoNode());
+    EXPECT_EQ(devices[0].friendlyName, "Scope");
+    EXPECT_EQ(devices[0].devicePath, "usb#vid_f0c1&pid_0a01#S1");
+    EXPECT_EQ(devices[0].usbDevice, sim.Camera(0).UsbDevice());
+    EXPECT_EQ(devices[1].friendlyName, "wifi device");
+    EXPECT_TRUE(devices[1].IsWifiDevice());
+    EXPECT_EQ(devices[1].devicePath, "");
+    EXPECT_EQ(sim.OpenDescriptors(), 0u);
+}
+
+TEST(ListCaptureDevices, IdentitiesAreDistinctAndIndependentOfTheNodeNumber) {
+    SimulatedDeviceFile sim(
+        {Usb("Twin", "", "1"), Usb("Twin", "", "2"), Usb("Cheap", "0001", "3"), Usb("Cheap", "0001", "4")});
+    const std::vector<CaptureDevice> devices = CDeviceIdentity(sim).ListCaptureDevices();
+    ASSERT_EQ(devices.size(), 4u);
+    EXPECT_EQ(devices[0].devicePath, "usb#vid_f0c1&pid_0a01#pci-0000:00:14.0-usb-0:1:1.0");
+    EXPECT_EQ(devices[1].devicePath, "usb#vid_f0c1&pid_0a01#pci-0000:00:14.0-usb-0:2:1.0");
+    EXPECT_EQ(devices[2].devicePath, "usb#vid_f0c1&pid_0a01#0001");
+    EXPECT_EQ(devices[3].devicePath.rfind("usb#vid_f0c1&pid_0a01#0001#", 0), 0u);
+
+    SimulatedDeviceFile swapped({Usb("Cheap", "0001", "3"), Usb("Twin", "", "2")});
+    const std::vector<CaptureDevice> other = CDeviceIdentity(swapped).ListCaptureDevices();
+    ASSERT_EQ(other.size(), 2u);
+    EXPECT_NE(other[0].node, devices[2].node);
+    EXPECT_EQ(other[0].devicePath, devices[2].devicePath);
+    EXPECT_EQ(other[1].devicePath, devices[1].devicePath);
+}
+
+// --- hot-plug ------------------------------------------------------------------------------------
+
+TEST(DeviceMonitor, ReportsArrivalAndRemovalOfCaptureNodesOnly) {
+    SimulatedDeviceFile sim({Usb("Scope", "S1", "1")});
+    CDeviceMonitor monitor(&sim);
+    EXPECT_EQ(monitor.Descriptor(), -1);
+    EXPECT_TRUE(monitor.ReadEvents().empty());
+    ASSERT_TRUE(monitor.Open());
+    ASSERT_GE(monitor.Descriptor(), 0);
+    EXPECT_TRUE(monitor.ReadEvents().empty());
+
+    SimulatedCamera& added = sim.AddCamera(Usb("Webcam", "W1", "2"));
+    std::vector<DeviceEvent> events = monitor.ReadEvents();
+    ASSERT_EQ(events.size(), 1u);  // not its metadata node, not its button
+    EXPECT_EQ(events[0].action, "add");
+    EXPECT_EQ(events[0].subsystem, "video4linux");
+    EXPECT_EQ(events[0].node, added.VideoNode());
+
+    sim.Camera(0).Unplug();
+    events = monitor.ReadEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].action, "remove");
+    EXPECT_EQ(events[0].node, sim.Camera(0).VideoNode());
+
+    sim.Camera(0).Plug();
+    events = monitor.ReadEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].action, "add");
+
+    monitor.Close();
+    EXPECT_EQ(monitor.Descriptor(), -1);
+    sim.Camera(0).Unplug();
+    EXPECT_TRUE(monitor.ReadEvents().empty());
+}
+
+// --- live-pane mailbox ---------------------------------------------------------------------------
+
+std::vector<uint8_t> Picture(int32_t width, int32_t height, uint8_t value) {
+    return std::vector<uint8_t>(static_cast<size_t>(width) * height * 3, value);
+}
+
+TEST(FrameMailbox, NewestFrameWinsAndANotificationComesPerEmptySlot) {
+    CFrameMailbox mailbox;
+    int notified = 0;
+    mailbox.SetNotify([&] { ++notified; });
+    FrameBuffer frame;
+    EXPECT_FALSE(mailbox.Take(frame));
+
+    mailbox.Publish(Picture(4, 2, 1).data(), 4, 2);
+    mailbox.Publish(Picture(4, 2, 2).data(), 4, 2);
+    EXPECT_EQ(notified, 1);
+    ASSERT_TRUE(mailbox.Take(frame));
+    EXPECT_EQ(frame.Width(), 4);
+    EXPECT_EQ(frame.Height(), 2);
+    EXPECT_EQ(frame.Bits()[0], 2);
+    EXPECT_FALSE(mailbox.Take(frame));
+    EXPECT_EQ(frame.Bits()[23], 2);  // a failed take leaves the frame as it was
+
+    mailbox.Publish(Picture(2, 2, 3).data(), 2, 2);
+    EXPECT_EQ(notified, 2);
+    ASSERT_TRUE(mailbox.Take(frame));
+    EXPECT_EQ(frame.Width(), 2);
+    EXPECT_EQ(frame.Bits()[11], 3);
+
+    mailbox.Publish(Picture(2, 2, 4).data(), 2, 2);
+    mailbox.Clear();
+    EXPECT_FALSE(mailbox.Take(frame));
+    mailbox.Publish(nullptr, 2, 2);
+    mailbox.Publish(Picture(2, 2, 5).data(), 0, 2);
+    EXPECT_FALSE(mailbox.Take(frame));
+    EXPECT_EQ(notified, 3);
+}
+
+}  // namespace
+}  // namespace orvane

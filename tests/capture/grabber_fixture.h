@@ -1,0 +1,116 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "capture/grabber_owner.h"
+#include "capture/rotate_sample_imp.h"
+#include "capture/sample_grabber_cb.h"
+#include "capture/timed_shot_queue.h"
+#include "config/registry_hive.h"
+#include "config/setting_param_manage.h"
+#include "media/saving_loaction_manage.h"
+#include "support/sandbox.h"
+
+namespace orvane::test {
+
+// The viewer's side of the dispatcher: its capture state, and a record of what it was told.
+class RecordingViewer final : public IGrabberOwner, public IResourceWindow {
+public:
+    CaptureState& GetCaptureState() override { return state; }
+    void PostViewerMessage(uint32_t message) override {
+        std::lock_guard<std::mutex> guard(lock);
+        messages.push_back(message);
+    }
+    IResourceWindow* GetResourceWindow() override { return this; }
+    void AddSavedFile(const std::string& path) override {
+        std::lock_guard<std::mutex> guard(lock);
+        saved.push_back(path);
+    }
+
+    size_t Count(uint32_t message) const {
+        std::lock_guard<std::mutex> guard(lock);
+        size_t n = 0;
+        for (uint32_t m : messages) n += m == message;
+        return n;
+    }
+    std::vector<std::string> Saved() const {
+        std::lock_guard<std::mutex> guard(lock);
+        return saved;
+    }
+
+    CaptureState state;
+
+private:
+    mutable std::mutex lock;  // guards messages and saved
+    std::vector<uint32_t> messages;
+    std::vector<std::string> saved;
+};
+
+// A dispatcher instance with settings, saving locations and rotation of its own, saving below a
+// sandbox folder at a fixed date.
+class GrabberFixture : public ::testing::Test {
+protected:
+    static constexpr int32_t kWidth = 64;
+    static constexpr int32_t kHeight = 48;
+
+    GrabberFixture()
+        : hive(box.ConfigHome() + "/zentrova/settings.conf", ""),
+          settings(&hive),
+          locations(&settings),
+          preview(0),
+          still(1) {
+        CRegistryHive::SetCurrentUser(&hive);
+        SetLayout(0);
+        for (CSampleGrabberCB* grabber : {&preview, &still}) {
+            grabber->SetServices({&rotation, &settings, &locations});
+            grabber->width = kWidth;
+            grabber->height = kHeight;
+            grabber->owner = &viewer;
+        }
+        locations.CreateResourceFolders();
+        ClearTimedShotQueue();
+        // A picture whose top half is bright and bottom half dark, rows bottom-up.
+        frame.resize(size_t{3} * kWidth * kHeight);
+        for (int32_t row = 0; row < kHeight; ++row) {
+            uint8_t value = row < kHeight / 2 ? 20 : 230;
+            std::fill_n(frame.begin() + size_t{3} * kWidth * row, size_t{3} * kWidth, value);
+        }
+    }
+    ~GrabberFixture() override {
+        ClearTimedShotQueue();
+        CRegistryHive::SetCurrentUser(nullptr);
+    }
+
+    void SetLayout(int32_t autocreatingfolder, const std::string& userFolder = "") {
+        CSettingParam p = settings.GetUsingParam();
+        p.SetResourcesPath(userFolder.empty() ? box / "media" : userFolder);
+        p.autocreatingfolder = autocreatingfolder;
+        p.captureresolution = {kWidth, kHeight, 0, false};
+        settings.SetUsingParam(p);
+        test::MakeFolders(box / "media");
+    }
+
+    std::vector<std::string> SingleShots() const { return ListFolder(box / "media/zentrova/Single Shots"); }
+
+    HRESULT Deliver(CSampleGrabberCB& grabber) {
+        return grabber.BufferCB(0.0, frame.data(), static_cast<int32_t>(frame.size()));
+    }
+
+    Sandbox box;
+    AlertRecorder alerts;
+    ManualClock clock;
+    CRegistryHive hive;
+    CSettingParamManage settings;
+    CSavingLoactionManage locations;
+    RotateSampleImp rotation;
+    RecordingViewer viewer;
+    CSampleGrabberCB preview;
+    CSampleGrabberCB still;
+    std::vector<uint8_t> frame;
+};
+
+}  // namespace orvane::test

@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "capture/grabber_fixture.h"
+#include "recording/recording_slot.h"
+
+namespace orvane {
+namespace {
+
+using test::GrabberFixture;
+
+TEST_F(GrabberFixture, IdleFrameIsLeftUntouchedAndNothingIsPosted) {
+    const std::vector<uint8_t> before = frame;
+    EXPECT_EQ(Deliver(preview), S_OK);
+    EXPECT_EQ(frame, before);
+    EXPECT_EQ(viewer.Count(WM_SHOT_DONE) + viewer.Count(WM_TIMED_SHOT_END) + viewer.Count(WM_RECORDING_END), 0u);
+    EXPECT_TRUE(SingleShots().empty());
+    EXPECT_EQ(g_timedShotQueue.Size(), 0u);
+}
+
+TEST_F(GrabberFixture, PendingPhotoIsWrittenAnnouncedAndCleared) {
+    viewer.state.shotPending = 1;
+    EXPECT_EQ(Deliver(preview), S_OK);
+    EXPECT_EQ(viewer.state.shotPending.load(), 0);
+    EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 1u);
+    ASSERT_EQ(SingleShots(), std::vector<std::string>{"S20240131_0001.jpg"});
+    ASSERT_EQ(viewer.Saved().size(), 1u);
+    EXPECT_EQ(viewer.Saved()[0], box / "media/zentrova/Single Shots/S20240131_0001.jpg");
+
+    EXPECT_EQ(Deliver(preview), S_OK);
+    EXPECT_EQ(SingleShots().size(), 1u) << "one request, one photo";
+    EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 1u);
+}
+
+TEST_F(GrabberFixture, PhotoWithoutAPathStillEndsTheRequestOnce) {
+    // The dated layout under a user folder that does not exist cannot form a path.
+    SetLayout(1, box / "missing");
+    viewer.state.shotPending = 1;
+    EXPECT_EQ(Deliver(preview), S_OK);
+    EXPECT_EQ(viewer.state.shotPending.load(), 0);
+    EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 1u);
+    EXPECT_TRUE(viewer.Saved().empty());
+    EXPECT_FALSE(test::Exists(box / "missing"));
+}
+
+TEST_F(GrabberFixture, NullFrameWithWorkPendingKeepsTheRequest) {
+    viewer.state.shotPending = 1;
+    EXPECT_EQ(preview.BufferCB(0.0, nullptr, 0), E_POINTER);
+    EXPECT_EQ(viewer.state.shotPending.load(), 1);
+    EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 0u);
+}
+
+TEST_F(GrabberFixture, ShortFrameIsNeverReadAsAWholePicture) {
+    viewer.state.shotPending = 1;
+    rotation.AddOperation(RotateOp::Rotate180);
+    EXPECT_EQ(preview.BufferCB(0.0, frame.data(), static_cast<int32_t>(frame.size() / 2)), S_OK);
+    EXPECT_TRUE(SingleShots().empty());
+    EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 1u);
+}
+
+TEST_F(GrabberFixture, StillPinFrameBecomesAPhotoAndLeavesThePendingRequest) {
+    viewer.state.shotPending = 1;
+    EXPECT_EQ(Deliver(still), S_OK);
+    EXPECT_EQ(viewer.state.shotPending.load(), 1);
+    EXPECT_EQ(SingleShots().size(), 1u);
+    EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 0u);
+}
+
+TEST_F(GrabberFixture, QueuedRotationTurnsTheFrameBeforeItIsUsed) {
+    rotation.AddOperation(RotateOp::FlipVertical);
+    viewer.state.timedShotRunning = 1;
+    preview.ResetTimedSeries(clock.NowMs());
+    EXPECT_EQ(Deliver(preview), S_OK);
+    EXPECT_EQ(frame[0], 230) << "the bottom row in memory now holds the former top";
+    TimedShotQueue::Entry entry;
+    ASSERT_TRUE(g_timedShotQueue.WaitAndPop(entry, 0));
+    EXPECT_EQ(entry.bytes[0], 230) << "the queued copy is the turned frame";
+}
+
+// Feeds frames at the given times (ms after the start) and returns the times that were taken.
+class TimedShotSchedule : public GrabberFixture {
+protected:
+    std::vector<int64_t> Run(const std::vector<int64_t>& times, int32_t intervalMs, float hours = 1.0f) {
+        const int64_t start = clock.NowMs();
+        viewer.state.timedShotIntervalMs = intervalMs;
+        viewer.state.timedShotHours = hours;
+        preview.ResetTimedSeries(start);
+        viewer.state.timedShotRunning.store(1, std::memory_order_release);
+        std::vector<int64_t> taken;
+        for (int64_t t : times) {
+            clock.SetNowMs(start + t);
+            size_t before = g_timedShotQueue.Size();
+            Deliver(preview);
+            if (g_timedShotQueue.Size() > before) taken.push_back(t);
+        }
+        return taken;
+    }
+};
+
+TEST_F(TimedShotSchedule, SteadyFramesCatchUpWithTheSchedule) {
+    std::vector<int64_t> times;
+    for (int64_t t = 0; t < 8000; t += 400) times.push_back(t);
+    EXPECT_EQ(Run(times, 1000), (std::vector<int64_t>{0, 1200, 2400, 3200, 4400, 5200, 6400, 7200}));
+    EXPECT_EQ(preview.timedShotCount.load(), 8);
+}
+
+TEST_F(TimedShotSchedule, AfterAStallEveryFrameIsTakenUntilTheCountCatchesUp) {
+    std::vector<int64_t> times;
+    for (int64_t t = 0; t <= 2000; t += 400) times.push_back(t);
+    for (int64_t t = 5500; t <= 8300; t += 400) times.push_back(t);
+    EXPECT_EQ(Run(times, 1000),
+              (std::vector<int64_t>{0, 1200, 5500, 5900, 6300, 6700, 7100, 7500, 8300}));
+}
+
+TEST_F(TimedShotSchedule, SeriesEndsStrictlyAfterItsDuration) {
+    Run({0, 60000}, 1000, 1.0f / 60.0f);
+    EXPECT_EQ(viewer.Count(WM_TIMED_SHOT_END), 0u) << "exactly the duration does not end it";
+    size_t queued = g_timedShotQueue.Size();
+    clock.SetNowMs(preview.timedStartMs.load() + 61000);
+    Deliver(preview);
+    EXPECT_EQ(g_timedShotQueue.Size(), queued + 1) << "a shot due on the last frame is still taken";
+    EXPECT_EQ(viewer.Count(WM_TIMED_SHOT_END), 1u);
+    Deliver(preview);
+    EXPECT_EQ(viewer.Count(WM_TIMED_SHOT_END), 2u) << "repeated until the viewer stops the series";
+}
+
+TEST_F(TimedShotSchedule, SixtyThousandAndOneMillisecondsEndsAOneMinuteSeries) {
+    Run({0, 60001}, 1000, 1.0f / 60.0f);
+    EXPECT_EQ(viewer.Count(WM_TIMED_SHOT_END), 1u);
+}
+
+TEST_F(TimedShotSchedule, SeriesLongerThan49DaysKeepsItsSchedule) {
+    const int64_t day = 86'400'000;
+    const int64_t start = clock.NowMs();
+    viewer.state.timedShotIntervalMs = static_cast<int32_t>(day);
+    viewer.state.timedShotHours = 100 * 24.0f;
+    preview.ResetTimedSeries(start);
+    preview.timedShotCount = 50;
+    preview.lastShotMs = start + 50 * day - 2000;
+    viewer.state.timedShotRunning = 1;
+    // 50 x one day does not fit 32 bits; formed in 32 bits the series would seem behind.
+    clock.SetNowMs(start + 50 * day - 1000);
+    Deliver(preview);
+    EXPECT_EQ(g_timedShotQueue.Size(), 0u);
+    clock.SetNowMs(start + 50 * day + 1);
+    Deliver(preview);
+    EXPECT_EQ(g_timedShotQueue.Size(), 1u);
+}
+
+class TimedShotSaver : public GrabberFixture {
+protected:
+    void StartSaver() {
+        g_timedShotSaverRun = 1;
+        saver = std::thread([this] { TimedShotSaverProc(&viewer, &preview); });
+    }
+    void StopSaver() {
+        StopTimedShotSaver();
+        saver.join();
+    }
+    std::thread saver;
+};
+
+TEST_F(TimedShotSaver, WritesQueuedShotsInOrderAndDrainsBeforeItEnds) {
+    ASSERT_TRUE(locations.BeginTimedShots(settings.GetUsingParam().GetTimedShotsFolder()));
+    for (int i = 0; i < 3; ++i) {
+        frame[0] = static_cast<uint8_t>(i * 100);
+        EnqueueTimedShot(frame.data(), static_cast<int32_t>(frame.size()));
+    }
+    StartSaver();
+    StopSaver();
+    EXPECT_EQ(test::ListFolder(box / "media/zentrova/Timed Shots"),
+              (std::vector<std::string>{"T20240131_001_0001.jpg", "T20240131_001_0002.jpg",
+                                        "T20240131_001_0003.jpg"}));
+    EXPECT_EQ(viewer.Saved().size(), 3u);
+    EXPECT_EQ(viewer.Count(WM_TIMED_SHOT_END), 0u);
+}
+
+TEST_F(TimedShotSaver, FailureEndsTheSeriesAndDropsWhatWaits) {
+    SetLayout(1, box / "missing");  // no path can be formed
+    for (int i = 0; i < 5; ++i) EnqueueTimedShot(frame.data(), static_cast<int32_t>(frame.size()));
+    StartSaver();
+    StopSaver();
+    EXPECT_EQ(viewer.Count(WM_TIMED_SHOT_END), 1u);
+    EXPECT_EQ(g_timedShotQueue.Size(), 0u);
+    EXPECT_TRUE(viewer.Saved().empty());
+}
+
+// An output that records what it is handed, with a byte count and a result the test chooses.
+class CountingOutput final : public IVideoOutput {
+public:
+    void Start(const std::string&, int32_t) override {}
+    int32_t Close() override { return 0; }
+    int32_t WriteFrame(int32_t width, int32_t height, const uint8_t*, int32_t bitsPerPixel) override {
+        ++frames;
+        lastWidth = width, lastHeight = height, lastBits = bitsPerPixel;
+        return result;
+    }
+    std::string GetFileName() const override { return "movie.avi"; }
+    uint64_t GetWrittenBytes() const override { return written; }
+    std::string GetErrorText() const override { return "Disk full while writing movie.avi"; }
+
+    int frames = 0;
+    int32_t lastWidth = 0, lastHeight = 0, lastBits = 0;
+    int32_t result = 0;
+    uint64_t written = 0;
+};
+
+class RecordingStep : public GrabberFixture {
+protected:
+    RecordingStep() {
+        auto out = std::make_unique<CountingOutput>();
+        output = out.get();
+        std::lock_guard<std::mutex> guard(g_recordingLock);
+        g_recordingOutput = std::move(out);
+    }
+    ~RecordingStep() override {
+        std::lock_guard<std::mutex> guard(g_recordingLock);
+        g_recordingOutput.reset();
+    }
+    void SetMaximumMegabytes(int32_t mb) {
+        CSettingParam p = settings.GetUsingParam();
+        p.moviesizemax = mb;
+        settings.SetUsingParam(p);
+    }
+    CountingOutput* output = nullptr;
+};
+
+TEST_F(RecordingStep, FramesReachTheOutputUntilTheSizeLimit) {
+    viewer.state.recordingRunning = 1;
+    SetMaximumMegabytes(16);
+    output->written = 16'777'215;
+    Deliver(preview);
+    EXPECT_EQ(output->frames, 1);
+    EXPECT_EQ(output->lastWidth, kWidth);
+    EXPECT_EQ(output->lastHeight, kHeight);
+    EXPECT_EQ(output->lastBits, 24);
+    EXPECT_EQ(viewer.Count(WM_RECORDING_END), 0u);
+
+    output->written = 16'777'216;
+    Deliver(preview);
+    Deliver(preview);
+    EXPECT_EQ(output->frames, 1) << "a file at its limit takes no more frames";
+    EXPECT_EQ(viewer.Count(WM_RECORDING_END), 2u) << "asked on every frame until stopped";
+}
+
+TEST_F(RecordingStep, LargestLimitIsFourGigabytes) {
+    viewer.state.recordingRunning = 1;
+    SetMaximumMegabytes(4096);
+    output->written = 4'294'967'295;
+    Deliver(preview);
+    EXPECT_EQ(output->frames, 1);
+    output->written = 4'294'967'296;
+    Deliver(preview);
+    EXPECT_EQ(output->frames, 1);
+}
+
+TEST_F(RecordingStep, WriteFailureShowsTheOutputsTextAndEndsTheRecording) {
+    viewer.state.recordingRunning = 1;
+    output->result = -1;
+    Deliver(preview);
+    ASSERT_EQ(alerts.Alerts().size(), 1u);
+    EXPECT_EQ(alerts.Alerts()[0], "Disk full while writing movie.avi");
+    EXPECT_EQ(viewer.Count(WM_RECORDING_END), 1u);
+}
+
+TEST_F(RecordingStep, OneFrameServesPhotoSeriesAndRecording) {
+    viewer.state.shotPending = 1;
+    preview.ResetTimedSeries(clock.NowMs());
+    viewer.state.timedShotRunning = 1;
+    viewer.state.recordingRunning = 1;
+    Deliver(preview);
+    EXPECT_EQ(SingleShots().size(), 1u);
+    EXPECT_EQ(g_timedShotQueue.Size(), 1u);
+    EXPECT_EQ(output->frames, 1);
+}
+
+}  // namespace
+}  // namespace orvane
