@@ -53,7 +53,8 @@ std::vector<unsigned char> MakeJpeg(int seed) {
     uint32_t noise = 77u + static_cast<uint32_t>(seed);
     for (int y = 0; y < kPhotoHeight; ++y) {
         for (int x = 0; x < kPhotoWidth; ++x) {
-            const double dx = (x - kPhotoWidth / 2.0) / kPhotoHeight, dy = (y - kPhotoHeight / 2.0) / kPhotoHeight;
+            const double dx = (x - kPhotoWidth / 2.0) / kPhotoHeight,
+                         dy = (y - kPhotoHeight / 2.0) / kPhotoHeight;
             const double light = std::max(0.0, 1.0 - 1.6 * (dx * dx + dy * dy));
             const double cx = std::fmod(x + 37.0 * std::sin(y / 90.0) + seed * 31, 160.0) - 80.0;
             const double cy = std::fmod(y + 23.0 * std::cos(x / 70.0), 140.0) - 70.0;
@@ -64,7 +65,8 @@ std::vector<unsigned char> MakeJpeg(int seed) {
             unsigned char* p = &bgr[3 * (size_t(y) * kPhotoWidth + x)];
             p[0] = static_cast<unsigned char>(std::clamp(light * (120 + 15 * seed) + n, 0.0, 255.0));
             p[1] = static_cast<unsigned char>(std::clamp(light * 200 * cell + n, 0.0, 255.0));
-            p[2] = static_cast<unsigned char>(std::clamp(light * 235 * (cell < 1 ? 1.0 : 0.9) + n, 0.0, 255.0));
+            p[2] =
+                static_cast<unsigned char>(std::clamp(light * 235 * (cell < 1 ? 1.0 : 0.9) + n, 0.0, 255.0));
         }
     }
     std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitCompress(), tjDestroy);
@@ -102,7 +104,8 @@ public:
         for (int i = 0; i < kRows; ++i) {
             const std::string path = shots + "/S20240131_000" + std::to_string(i + 1) + ".jpg";
             const std::vector<unsigned char> jpeg = MakeJpeg(i);
-            std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()), jpeg.size());
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(jpeg.data()), jpeg.size());
             paths.push_back(path);
         }
         panel = std::make_unique<CResourcesBrowserDlg>(settings.get());
@@ -131,9 +134,11 @@ public:
         for (const std::string& path : paths) {
             const std::vector<unsigned char> bytes = ReadBytes(path);
             int w = 0, h = 0, subsampling = 0, colourspace = 0;
-            ok = ok && tjDecompressHeader3(handle.get(), bytes.data(), bytes.size(), &w, &h, &subsampling, &colourspace) == 0;
+            ok = ok && tjDecompressHeader3(handle.get(), bytes.data(), bytes.size(), &w, &h, &subsampling,
+                                           &colourspace) == 0;
             pixels.resize(size_t(w) * h * 4);
-            ok = ok && tjDecompress2(handle.get(), bytes.data(), bytes.size(), pixels.data(), w, 0, h, TJPF_BGRX, 0) == 0;
+            ok = ok && tjDecompress2(handle.get(), bytes.data(), bytes.size(), pixels.data(), w, 0, h,
+                                     TJPF_BGRX, 0) == 0;
         }
         benchmark::DoNotOptimize(pixels.data());
         return ok;
@@ -180,7 +185,8 @@ void BM_ThumbnailFullSizeDecodeBaseline(benchmark::State& state) {
             if (!column.DecodeAllFullSize()) state.SkipWithError("decode failed");
         });
     }
-    state.counters["share_of_60Hz_frame"] = decoding / static_cast<double>(state.iterations()) / kFrameSeconds;
+    state.counters["share_of_60Hz_frame"] =
+        decoding / static_cast<double>(state.iterations()) / kFrameSeconds;
     state.counters["mean_file_bytes"] = column.MeanFileBytes();
 }
 BENCHMARK(BM_ThumbnailFullSizeDecodeBaseline)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -222,7 +228,8 @@ void BM_ThumbnailColumnPaintCached(benchmark::State& state) {
             if (!column.Paint()) state.SkipWithError("not every row was drawn");
         });
     }
-    state.counters["share_of_60Hz_frame"] = painting / static_cast<double>(state.iterations()) / kFrameSeconds;
+    state.counters["share_of_60Hz_frame"] =
+        painting / static_cast<double>(state.iterations()) / kFrameSeconds;
 }
 BENCHMARK(BM_ThumbnailColumnPaintCached)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
