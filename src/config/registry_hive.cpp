@@ -442,7 +442,8 @@ std::string CRegistryHive::Serialize() const {
 // is the fallback where links are not possible.
 bool CRegistryHive::KeepDamagedCopy(std::string& keptAs) {
     for (int n = 0; n < 1000; ++n) {
-        keptAs = userFile + ".damaged" + (n == 0 ? std::string() : "." + std::to_string(n));
+        keptAs = userFile + ".damaged";
+        if (n > 0) keptAs += '.' + std::to_string(n);
         struct stat st{};
         if (::lstat(keptAs.c_str(), &st) == 0) continue;
         if (::link(userFile.c_str(), keptAs.c_str()) == 0) return true;
