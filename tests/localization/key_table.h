@@ -93,6 +93,10 @@ inline constexpr KeyEntry kKeyTable[] = {
     {"ui_setting_btn_disconnect_wifi_device", "Disconnect"},
     {"ui_setting_lab_shots_range", "(max.%d)"},
     {"ui_setting_lab_times_range", "(max.%d)"},
+    {"ui_setting_lab_wifi_address", "Address"},
+    {"ui_setting_lab_wifi_port", "Port"},
+    {"ui_alert_open_website", "Could not open the web address %s"},
+    {"ui_camera_controls_none", "This camera offers no controls."},
 };
 
 }  // namespace orvane::test
