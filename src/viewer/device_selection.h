@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/device_monitor.h"
+#include "capture/resolution_list.h"
+#include "config/registry.h"
+#include "config/setting.h"
+
+class QSocketNotifier;
+
+namespace orvane {
+
+class CMainViewerDlg;
+class IDeviceFile;
+
+// Which camera the main viewer previews: finds devices by identity, picks the remembered camera or
+// the first of a preferred vendor, remembers the previewed camera with its capture resolution under
+// "Software\zentrova", and follows cameras being plugged in and pulled out. Interface thread only.
+class CDeviceSelection final : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kDeviceKey = "Software\\zentrova";
+    static constexpr const char* kIdentityValue = "indentityofpreviewed";
+    static constexpr const char* kResolutionValue = "captureresolution";
+    static constexpr const char* kInterpolationValue = "interpolation";
+
+    // hive: where the values are kept (nullptr: the current user's); device: the hot-plug source's
+    // seam (nullptr: the one in force when watching starts).
+    CDeviceSelection(CMainViewerDlg& viewer, HKEY hive, IDeviceFile* device);
+    ~CDeviceSelection() override;
+
+    // "wifi device" for kWifiDeviceIndex, the device path of a listed index, else "".
+    std::string GetDeviceIdentity(int32_t index) const;
+    // The first listed index with that identity; kWifiDeviceIndex for "wifi device"; else -1.
+    int32_t FindDeviceIndex(const std::string& identity) const;
+    // The first listed camera whose USB vendor id is in the settings' vendor list, else 0.
+    int32_t FindDefaultDeviceIndex() const;
+    static int32_t DefaultDeviceIndex(const DeviceList& list, const std::vector<std::string>& vendorIds);
+
+    // The index of the remembered camera; -1 when none is remembered or it is not listed.
+    int32_t LoadPreviewedIdentity() const;
+    // Failures are silent.
+    void SavePreviewedIdentity(const std::string& identity);
+    // The remembered size and interpolation (any subtype); all zero unless both values are stored.
+    CaptureResolution LoadPreviewedResolution() const;
+    // Failures are silent.
+    void SavePreviewedResolution(const CaptureResolution& resolution);
+    // The previewed camera and the capture resolution of the current settings.
+    void SavePreviewedDevice();
+    // (width << 16) | height, each side taken to its low 16 bits.
+    static uint32_t PackResolution(int32_t width, int32_t height);
+
+    // The remembered camera at its remembered size, else the default camera at the size the capture
+    // object chooses.
+    void PreviewSavedOrDefaultDevice();
+    // The first preview after set-up.
+    void OnStartPreview();
+
+    // Starts following arrivals and removals; false when the system offers no hot-plug source.
+    bool RegisterDeviceArrival();
+    bool IsWatching() const { return notifier != nullptr; }
+    void OnDeviceChanged();
+
+private:
+    void OnMonitorReadable();
+
+    CMainViewerDlg& viewer;
+    const HKEY hive;
+    CDeviceMonitor monitor;
+    std::unique_ptr<QSocketNotifier> notifier;
+};
+
+}  // namespace orvane

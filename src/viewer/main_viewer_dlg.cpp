@@ -1,0 +1,683 @@
+#include "viewer/main_viewer_dlg.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+#include "base/alert_sink.h"
+#include "base/clock.h"
+#include "base/text.h"
+#include "capture/rotate_sample_imp.h"
+#include "capture/sample_grabber_cb.h"
+#include "capture/timed_shot_queue.h"
+#include "capture/wifi_device_proxy.h"
+#include "config/setting_param_manage.h"
+#include "localization/localizable_string.h"
+#include "media/saving_loaction_manage.h"
+#include "media/ui/resource_window.h"
+#include "recording/recording_slot.h"
+#include "recording/saved_file_sink.h"
+#include "viewer/alert_presenter.h"
+#include "viewer/device_selection.h"
+#include "viewer/preview_window.h"
+#include "viewer/status_prompt.h"
+#include "viewer/video_host.h"
+#include "viewer/viewer_controls.h"
+#include "viewer/viewer_dialogs.h"
+#include "viewer/viewer_events.h"
+#include "viewer/viewer_layout.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr int32_t kMillisecondsPerDay = 86400000;
+constexpr int32_t kLargestPreferredWidth = 2048;
+// The about entry of the viewer's context menu.
+constexpr const char* kAboutMenuText = "关于 Orvane(&A)...";
+
+template <class T>
+T& Or(T* given, T* processWide) {
+    return given != nullptr ? *given : *processWide;
+}
+
+bool IsOwnWindow(const QWidget* viewer, const QObject* watched) {
+    if (!watched->isWidgetType()) return false;
+    return static_cast<const QWidget*>(watched)->window() == viewer;
+}
+
+}  // namespace
+
+CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
+    : QDialog(parent),
+      services(services_),
+      settings(Or(services_.settings, CSettingParamManage::GetInstance())),
+      strings(Or(services_.strings, CLocalizableString::GetInstance())),
+      locations(Or(services_.locations, CSavingLoactionManage::GetInstance())),
+      rotation(Or(services_.rotation, RotateSampleImp::GetInstance())),
+      wifiLink(Or(services_.wifiLink, CWifiDeviceProxy::GetInstance())),
+      captureSession(CaptureVideoServices{services_.device, &wifiLink, &strings, services_.hive, &settings}) {
+    if (services.alerts != nullptr) {
+        SetAlertSink(services.alerts);
+    } else {
+        alertPresenter = std::make_unique<CAlertPresenter>();
+        SetAlertSink(alertPresenter.get());
+    }
+    captureSession.SetViewer(this);
+    for (CSampleGrabberCB* grabber : {&g_previewGrabber, &g_stillGrabber}) {
+        grabber->SetServices({&rotation, &settings, &locations});
+        grabber->owner.store(this);
+    }
+    StartSaverThread();
+    SetUp();
+}
+
+CMainViewerDlg::~CMainViewerDlg() {
+    qApp->removeEventFilter(this);
+    prompt->Stop();
+    // No frame, shot or movie may reach the windows once they start to go.
+    if (captureState.recordingRunning.exchange(0) == 1) captureSession.StopRecording();
+    captureSession.StopPreview();
+    if (CPreviewWindow* preview = PreviewWindow()) preview->VideoHost()->Attach(nullptr);
+    wifiLink.SetViewer(nullptr);
+    StopTimedShotSaver();
+    if (saverThread.joinable()) saverThread.join();
+    SetSavedFileSink(nullptr);
+    resourceWindowHook.store(nullptr);
+    for (CSampleGrabberCB* grabber : {&g_previewGrabber, &g_stillGrabber}) {
+        grabber->owner.store(nullptr);
+        grabber->SetServices({});
+    }
+    devices.reset();
+    SetAlertSink(nullptr);
+}
+
+void CMainViewerDlg::StartSaverThread() {
+    g_timedShotSaverRun.store(1, std::memory_order_release);
+    try {
+        saverThread = std::thread(TimedShotSaverProc, this, &g_previewGrabber);
+    } catch (const std::system_error&) {
+        QMessageBox box(QMessageBox::Warning, QString::fromUtf8(CAlertPresenter::kCaption),
+                        QStringLiteral("Orvane run failure"), QMessageBox::Ok);
+        box.exec();
+        std::exit(0);
+    }
+    captureSession.SetSaverThread(&saverThread);
+}
+
+void CMainViewerDlg::SetUp() {
+    setObjectName(QStringLiteral("mainViewer"));
+    setModal(true);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(false);
+    setMouseTracking(true);
+
+    layout = std::make_unique<CViewerLayout>(*this);
+    setWindowIcon(layout->AppIcon());
+    layout->CreateControls();
+    for (int id : {viewer_id::kTakePhoto, viewer_id::kTimedShot, viewer_id::kRecording, viewer_id::kSettings,
+                   viewer_id::kAbout, viewer_id::kExit, viewer_id::kFullScreen}) {
+        QAbstractButton* button = Button(id);
+        connect(button, &QAbstractButton::clicked, this, [this, id] {
+            switch (id) {
+                case viewer_id::kTakePhoto:
+                    OnTakePhoto();
+                    break;
+                case viewer_id::kTimedShot:
+                    OnTimedShot();
+                    break;
+                case viewer_id::kRecording:
+                    OnRecording();
+                    break;
+                case viewer_id::kSettings:
+                    OnSettings();
+                    break;
+                case viewer_id::kAbout:
+                    OnAbout();
+                    break;
+                case viewer_id::kExit:
+                    ConfirmExit();
+                    break;
+                case viewer_id::kFullScreen:
+                    EnterFullScreen();
+                    break;
+                default:
+                    break;
+            }
+        });
+    }
+    connect(layout.get(), &CViewerLayout::RotateCommand, this, &CMainViewerDlg::OnRotateCommand);
+    connect(layout.get(), &CViewerLayout::PointerOverButton, this,
+            [this](QPoint position) { UpdatePrompt(position, true); });
+
+    locations.CreateResourceFolders();
+    layout->CreatePanes(settings);
+    if (CPreviewWindow* preview = PreviewWindow()) {
+        preview->SetMessageTarget(this);
+        preview->VideoHost()->Attach(&captureSession.LiveFrames());
+    }
+    if (CResourceWindow* window = ResourceWindow()) {
+        resourceWindowHook.store(window);
+        SetSavedFileSink(window);
+    }
+    prompt = std::make_unique<CStatusPrompt>(*this, *layout->PromptLine());
+    devices = std::make_unique<CDeviceSelection>(*this, services.hive, services.device);
+
+    LoadCaptions();
+    EnumDevices();
+    devices->RegisterDeviceArrival();
+    PostViewerMessage(WM_START_PREVIEW);
+    resize(layout->InitialSize());
+    Layout(width(), height());
+    prompt->Start();
+    wifiLink.SetViewer(&captureState);
+    qApp->installEventFilter(this);
+}
+
+// --- Posted messages ----------------------------------------------------------------------------
+
+void CMainViewerDlg::PostViewerMessage(uint32_t message) {
+    QCoreApplication::postEvent(this, new QEvent(ViewerEventType(message)));
+}
+
+IResourceWindow* CMainViewerDlg::GetResourceWindow() {
+    return resourceWindowHook.load(std::memory_order_acquire);
+}
+
+bool CMainViewerDlg::event(QEvent* e) {
+    const auto type = static_cast<uint32_t>(e->type());
+    switch (type) {
+        case WM_SHOT_DONE:
+        case WM_TIMED_SHOT_END:
+        case WM_RECORDING_END:
+        case WM_START_PREVIEW:
+        case WM_FIT_VIDEO_WINDOW:
+            HandleViewerMessage(type);
+            return true;
+        default:
+            return QDialog::event(e);
+    }
+}
+
+void CMainViewerDlg::HandleViewerMessage(uint32_t message) {
+    switch (message) {
+        case WM_SHOT_DONE:
+            captureState.shotPending.store(0, std::memory_order_release);
+            EnableToolbar(true);
+            break;
+        case WM_TIMED_SHOT_END:
+            // The dispatcher repeats the message on every frame until the flag is clear; a late one
+            // must not re-enable the buttons of an action started since.
+            if (captureState.timedShotRunning.load(std::memory_order_acquire) == 1) EndTimedShots();
+            break;
+        case WM_RECORDING_END:
+            if (captureState.recordingRunning.load(std::memory_order_acquire) == 1) EndRecording();
+            break;
+        case WM_START_PREVIEW:
+            devices->OnStartPreview();
+            break;
+        case WM_FIT_VIDEO_WINDOW:
+            if (captureSession.HasVideoWindow()) captureSession.ResizeVideoWindow();
+            break;
+        default:
+            break;
+    }
+}
+
+// --- Previews -------------------------------------------------------------------------------------
+
+bool CMainViewerDlg::PreviewDevice(int32_t deviceIndex, CaptureResolution resolution) {
+    CPreviewWindow* preview = PreviewWindow();
+    if (deviceIndex < 0 || preview == nullptr) return false;
+    if (deviceIndex != kWifiDeviceIndex && deviceIndex >= static_cast<int32_t>(deviceList.size()))
+        return false;
+
+    preview->FitVideoArea();
+    captureSession.StopPreview();
+    rotation.ClearOperations();
+    const HRESULT hr = captureSession.StartPreview(deviceIndex, preview->VideoHost(), resolution);
+    if (FAILED(hr)) {
+        captureSession.StopPreview();
+        ForgetCurrentDevice();
+        return false;
+    }
+    currentIdentity = GetDeviceIdentity(deviceIndex);
+    const CaptureResolution stored = settings.GetUsingParam().GetCaptureResolution();
+    if (resolution.width != stored.width || resolution.height != stored.height ||
+        resolution.subtype != stored.subtype) {
+        settings.SetCaptureResolution(resolution);
+        preview->FitVideoArea();
+        captureSession.ResizeVideoWindow();
+    }
+    if (settingsDialog != nullptr) {
+        QCoreApplication::postEvent(&settingsDialog->Dialog(),
+                                    new QEvent(ViewerEventType(WM_PREVIEW_STARTED)));
+    }
+    return true;
+}
+
+bool CMainViewerDlg::ApplyCaptureSize(int32_t width, int32_t height) {
+    const CaptureResolution stored = settings.GetUsingParam().GetCaptureResolution();
+    if (width == stored.width && height == stored.height) return true;
+    return PreviewDevice(FindDeviceIndex(currentIdentity),
+                         CaptureResolution{width, height, stored.subtype, false});
+}
+
+void CMainViewerDlg::StopEverything() {
+    if (captureState.shotPending.load(std::memory_order_acquire) == 1) {
+        captureState.shotPending.store(0, std::memory_order_release);
+        EnableToolbar(true);
+    }
+    if (captureState.timedShotRunning.load(std::memory_order_acquire) == 1) EndTimedShots();
+    if (captureState.recordingRunning.load(std::memory_order_acquire) == 1) EndRecording();
+    captureSession.StopPreview();
+}
+
+void CMainViewerDlg::LargestListedResolution(int32_t& width, int32_t& height) const {
+    for (const auto& [key, entry] : resolutionList) {
+        if (entry.width > kLargestPreferredWidth) continue;
+        width = entry.width;
+        height = entry.height;
+    }
+}
+
+bool CMainViewerDlg::LargestListedResolution(CaptureResolution& resolution) {
+    int32_t width = 0;
+    int32_t height = 0;
+    LargestListedResolution(width, height);
+    if (width == 0 && height == 0) return false;
+    resolution.width = width;
+    resolution.height = height;
+    return true;
+}
+
+void CMainViewerDlg::ForgetCurrentDevice() {
+    currentIdentity.clear();
+    resolutionList.clear();
+    if (CPreviewWindow* preview = PreviewWindow()) preview->VideoHost()->ClearPicture();
+    update();
+}
+
+int32_t CMainViewerDlg::EnumDevices() { return captureSession.EnumDevices(deviceList); }
+
+// --- Guards and messages ------------------------------------------------------------------------
+
+std::string CMainViewerDlg::Text(const char* key, const char* fallback) const {
+    return strings.GetString(key, fallback);
+}
+
+bool CMainViewerDlg::CheckStorageFolder() {
+    const CSettingParam param = settings.GetUsingParam();
+    std::error_code error;
+    if (std::filesystem::is_directory(param.GetResourcesPath(), error)) {
+        locations.CreateResourceFolders();
+        return true;
+    }
+    ShowAlert(Format(
+        Text("ui_alert_not_exist_resource_location", "Don't exist location of  %s in setting,please setting"),
+        param.GetMoviesFolder()));
+    return false;
+}
+
+std::string CMainViewerDlg::GetPreviewErrorText() {
+    if (!deviceList.empty()) {
+        return Text("ui_alert_not_preview_device",
+                    "Couldn't preview this device,because this device may been using by other applicaiton");
+    }
+    return Text("ui_alert_no_camera", "Error,No Camera\\tis Detected");
+}
+
+void CMainViewerDlg::ShowPreviewError() {
+    if (deviceList.empty()) {
+        ShowNoCameraAlert();
+        return;
+    }
+    ShowAlert(GetPreviewErrorText());
+}
+
+void CMainViewerDlg::ShowNoCameraAlert() {
+    if (!deviceList.empty() || IsFullScreen()) return;
+    ShowAlert(GetPreviewErrorText());
+}
+
+// --- Capture actions ------------------------------------------------------------------------------
+
+void CMainViewerDlg::EnableToolbar(bool enable, QAbstractButton* keep) {
+    for (int id : {viewer_id::kTakePhoto, viewer_id::kTimedShot, viewer_id::kRecording, viewer_id::kSettings,
+                   viewer_id::kAbout}) {
+        if (QAbstractButton* button = Button(id)) button->setEnabled(enable);
+    }
+    if (!enable && keep != nullptr) keep->setEnabled(true);
+}
+
+void CMainViewerDlg::UpdateRecordingCaption() {
+    const bool running = captureState.recordingRunning.load(std::memory_order_acquire) == 1;
+    layout->SetCaption(viewer_id::kRecording, running
+                                                  ? Text("ui_view_btn_stop_recording", "Stop Recording")
+                                                  : Text("ui_view_btn_take_recording", "Start Recording"));
+}
+
+void CMainViewerDlg::UpdateTimedShotCaption() {
+    const bool running = captureState.timedShotRunning.load(std::memory_order_acquire) == 1;
+    layout->SetCaption(viewer_id::kTimedShot, running
+                                                  ? Text("ui_view_btn_stop_timed_shot", "Stop Timed Shot")
+                                                  : Text("ui_view_btn_take_timed_shot", "Start Timed Shot"));
+}
+
+void CMainViewerDlg::ShowLeftColumn() { layout->RestoreLeftColumn(); }
+
+void CMainViewerDlg::OnTakePhoto() {
+    if (!CheckStorageFolder()) return;
+    if (!HasCurrentDevice()) {
+        ShowPreviewError();
+        return;
+    }
+    EnableToolbar(false);
+    ShowLeftColumn();
+    captureState.shotPending.store(1, std::memory_order_release);
+}
+
+void CMainViewerDlg::OnTimedShot() {
+    if (captureState.timedShotRunning.load(std::memory_order_acquire) == 1) {
+        EndTimedShots();
+        return;
+    }
+    if (!CheckStorageFolder()) return;
+    const CSettingParam param = settings.GetUsingParam();
+    const int32_t shotsPerDay = param.GetShotsPerDay();
+    if (!param.IsTimedShotValid() || shotsPerDay <= 0) {
+        ShowAlert(Text("ui_alert_timed_shot_setting", "Error of time setting to take timed shot"));
+        return;
+    }
+    if (!HasCurrentDevice()) {
+        ShowPreviewError();
+        return;
+    }
+    if (!locations.BeginTimedShots(param.GetTimedShotsFolder())) return;
+
+    captureState.timedShotIntervalMs.store(kMillisecondsPerDay / shotsPerDay, std::memory_order_relaxed);
+    captureState.timedShotHours.store(static_cast<float>(param.GetTimedShotMinutes() / 60.0),
+                                      std::memory_order_relaxed);
+    EnableToolbar(false, Button(viewer_id::kTimedShot));
+    ShowLeftColumn();
+    g_previewGrabber.ResetTimedSeries(NowMs());
+    // Last, so that the dispatcher never sees a running series with the parameters of an old one.
+    captureState.timedShotRunning.store(1, std::memory_order_release);
+    UpdateTimedShotCaption();
+}
+
+void CMainViewerDlg::EndTimedShots() {
+    captureState.timedShotRunning.store(0, std::memory_order_release);
+    UpdateTimedShotCaption();
+    EnableToolbar(true);
+}
+
+void CMainViewerDlg::OnRecording() {
+    if (captureState.recordingRunning.load(std::memory_order_acquire) == 1) {
+        EndRecording();
+        return;
+    }
+    if (!CheckStorageFolder()) return;
+    CSettingParam param = settings.GetUsingParam();
+    std::string path;
+    if (!locations.GetMoviePath(param.GetMoviesFolder(), path)) return;
+    if (!HasCurrentDevice()) {
+        ShowPreviewError();
+        return;
+    }
+    const CaptureResolution movie = param.GetMovieResolution();
+    resolutionBeforeRecording = param.GetCaptureResolution();
+    if (!ApplyCaptureSize(movie.width, movie.height)) return;
+    ShowLeftColumn();
+    captureSession.StartRecording(path);
+    if (!RecordingOutputRunning()) {
+        // No output could be made (an unknown movie format): nothing records, so nothing may say so.
+        ApplyCaptureSize(resolutionBeforeRecording.width, resolutionBeforeRecording.height);
+        return;
+    }
+    captureState.recordingRunning.store(1, std::memory_order_release);
+    UpdateRecordingCaption();
+    EnableToolbar(false, Button(viewer_id::kRecording));
+}
+
+bool CMainViewerDlg::RecordingOutputRunning() {
+    std::lock_guard<std::mutex> guard(g_recordingLock);
+    return g_recordingOutput != nullptr;
+}
+
+void CMainViewerDlg::EndRecording() {
+    captureState.recordingRunning.store(0, std::memory_order_release);
+    captureSession.StopRecording();
+    UpdateRecordingCaption();
+    ApplyCaptureSize(resolutionBeforeRecording.width, resolutionBeforeRecording.height);
+    EnableToolbar(true);
+}
+
+bool CMainViewerDlg::CaptureResolutionChanged() const {
+    if (currentIdentity.empty() || currentIdentity == kWifiDeviceName) return false;
+    const CaptureResolution now = settings.GetUsingParam().GetCaptureResolution();
+    const CaptureResolution before = settings.GetLastParam().GetCaptureResolution();
+    return now.width != before.width || now.height != before.height || now.subtype != before.subtype;
+}
+
+void CMainViewerDlg::OnSettings() {
+    const ViewerDialogFactories& factories = GetViewerDialogFactories();
+    if (!factories.settings) return;
+    std::unique_ptr<IViewerSettingsDialog> dialog = factories.settings(*this);
+    if (dialog == nullptr) return;
+    settingsDialog = dialog.get();
+    const int result = dialog->Dialog().exec();
+    settingsDialog = nullptr;
+    dialog.reset();
+    if (result != QDialog::Accepted) return;
+
+    LoadCaptions();
+    if (CResourceWindow* window = ResourceWindow()) window->RebuildTree();
+    if (CaptureResolutionChanged()) {
+        PreviewDevice(FindDeviceIndex(currentIdentity), settings.GetUsingParam().GetCaptureResolution());
+    }
+    if (HasCurrentDevice()) SavePreviewedDevice();
+}
+
+void CMainViewerDlg::OnAbout() {
+    const ViewerDialogFactories& factories = GetViewerDialogFactories();
+    if (factories.about) factories.about(*this);
+}
+
+void CMainViewerDlg::OnRotateCommand(int commandId) {
+    RotateOp op;
+    switch (commandId) {
+        case viewer_id::kRotateRight90:
+            op = RotateOp::RotateRight90;
+            break;
+        case viewer_id::kRotateLeft90:
+            op = RotateOp::RotateLeft90;
+            break;
+        case viewer_id::kRotate180:
+            op = RotateOp::Rotate180;
+            break;
+        case viewer_id::kFlipVertical:
+            op = RotateOp::FlipVertical;
+            break;
+        case viewer_id::kFlipHorizontal:
+            op = RotateOp::FlipHorizontal;
+            break;
+        default:
+            return;
+    }
+    rotation.AddOperation(op);
+    layout->SetRotateCheck(checkedRotateItem, commandId);
+    checkedRotateItem = commandId;
+}
+
+bool CMainViewerDlg::ConfirmExit() {
+    std::string text;
+    if (captureState.timedShotRunning.load(std::memory_order_acquire) == 1) {
+        text = Text("ui_alert_exit_system_doing_timedshot", "Are you sure exiting system?");
+    } else if (captureState.recordingRunning.load(std::memory_order_acquire) == 1) {
+        text = Text("ui_alert_exit_system_doing_recording", "Are you sure exiting system?");
+    } else {
+        text = Text("ui_alert_exit_system", "Are you sure exiting system?");
+    }
+    const std::string caption = Text("ui_view_btn_exit_system", "Exit");
+    bool ok;
+    if (services.confirm) {
+        ok = services.confirm(text, caption);
+    } else {
+        QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), QString::fromStdString(text),
+                        QMessageBox::Ok | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Ok);
+        ok = box.exec() == QMessageBox::Ok;
+    }
+    if (!ok) return false;
+    prompt->Stop();
+    StopEverything();
+    accept();
+    return true;
+}
+
+// --- Layout ------------------------------------------------------------------------------------------
+
+void CMainViewerDlg::LoadCaptions() {
+    layout->LoadCaptions();
+    UpdateRecordingCaption();
+    UpdateTimedShotCaption();
+}
+
+void CMainViewerDlg::Layout(int cx, int cy) { layout->Layout(cx, cy); }
+
+void CMainViewerDlg::EnterFullScreen() { layout->EnterFullScreen(); }
+
+void CMainViewerDlg::ExitFullScreen() { layout->ExitFullScreen(); }
+
+bool CMainViewerDlg::IsFullScreen() const { return layout != nullptr && layout->IsFullScreen(); }
+
+CPreviewWindow* CMainViewerDlg::PreviewWindow() const {
+    return layout != nullptr ? layout->PreviewWindow() : nullptr;
+}
+
+CResourceWindow* CMainViewerDlg::ResourceWindow() const {
+    return layout != nullptr ? layout->ResourceWindow() : nullptr;
+}
+
+CResourceBrowserView* CMainViewerDlg::BrowserView() const {
+    return layout != nullptr ? layout->BrowserView() : nullptr;
+}
+
+QAbstractButton* CMainViewerDlg::Button(int controlId) const {
+    return layout != nullptr ? layout->Button(controlId) : nullptr;
+}
+
+// --- Devices -----------------------------------------------------------------------------------------
+
+std::string CMainViewerDlg::GetDeviceIdentity(int32_t index) const {
+    return devices->GetDeviceIdentity(index);
+}
+
+int32_t CMainViewerDlg::FindDeviceIndex(const std::string& identity) const {
+    return devices->FindDeviceIndex(identity);
+}
+
+int32_t CMainViewerDlg::FindDefaultDeviceIndex() const { return devices->FindDefaultDeviceIndex(); }
+
+int32_t CMainViewerDlg::LoadPreviewedIdentity() const { return devices->LoadPreviewedIdentity(); }
+
+void CMainViewerDlg::SavePreviewedIdentity(const std::string& identity) {
+    devices->SavePreviewedIdentity(identity);
+}
+
+CaptureResolution CMainViewerDlg::LoadPreviewedResolution() const {
+    return devices->LoadPreviewedResolution();
+}
+
+void CMainViewerDlg::SavePreviewedResolution(const CaptureResolution& resolution) {
+    devices->SavePreviewedResolution(resolution);
+}
+
+void CMainViewerDlg::SavePreviewedDevice() { devices->SavePreviewedDevice(); }
+
+void CMainViewerDlg::PreviewSavedOrDefaultDevice() { devices->PreviewSavedOrDefaultDevice(); }
+
+void CMainViewerDlg::OnDeviceChanged() { devices->OnDeviceChanged(); }
+
+// --- Status line ---------------------------------------------------------------------------------
+
+void CMainViewerDlg::UpdatePrompt(QPoint point, bool onlyButtons) {
+    prompt->UpdatePrompt(point, onlyButtons);
+}
+
+void CMainViewerDlg::SetPrompt(const std::string& text) { prompt->SetPrompt(text); }
+
+// --- Window events -------------------------------------------------------------------------------
+
+bool CMainViewerDlg::eventFilter(QObject* watched, QEvent* e) {
+    switch (e->type()) {
+        case QEvent::KeyPress:
+            if (static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape && IsOwnWindow(this, watched))
+                ExitFullScreen();
+            break;
+        case QEvent::MouseButtonDblClick:
+            if (static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton && IsOwnWindow(this, watched)) {
+                ExitFullScreen();
+            }
+            break;
+        case QEvent::MouseMove:
+            if (watched == this) UpdatePrompt(static_cast<QMouseEvent*>(e)->position().toPoint(), true);
+            break;
+        default:
+            break;
+    }
+    return false;
+}
+
+void CMainViewerDlg::keyPressEvent(QKeyEvent* e) {
+    // Enter and Escape reach the focused control but never the dialog's own handling, so neither
+    // presses a default button nor closes the viewer.
+    switch (e->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+            e->accept();
+            return;
+        default:
+            QDialog::keyPressEvent(e);
+    }
+}
+
+void CMainViewerDlg::reject() {
+    // The viewer ends only through the exit question.
+}
+
+void CMainViewerDlg::closeEvent(QCloseEvent* e) {
+    if (ConfirmExit()) {
+        e->accept();
+    } else {
+        e->ignore();
+    }
+}
+
+void CMainViewerDlg::resizeEvent(QResizeEvent* e) {
+    QDialog::resizeEvent(e);
+    Layout(width(), height());
+}
+
+void CMainViewerDlg::contextMenuEvent(QContextMenuEvent* e) {
+    QMenu menu(this);
+    QAction* about = menu.addAction(QString::fromUtf8(kAboutMenuText));
+    about->setObjectName(QStringLiteral("aboutAction"));
+    connect(about, &QAction::triggered, this, &CMainViewerDlg::OnAbout);
+    menu.exec(e->globalPos());
+}
+
+}  // namespace orvane

@@ -1,0 +1,206 @@
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "capture/capture_state.h"
+#include "capture/capture_video.h"
+#include "capture/capture_viewer.h"
+#include "capture/grabber_owner.h"
+#include "capture/resolution_list.h"
+#include "config/setting.h"
+#include "viewer/viewer_services.h"
+
+class QAbstractButton;
+class QLabel;
+
+namespace orvane {
+
+class CAlertPresenter;
+class CDeviceSelection;
+class CLocalizableString;
+class CPreviewWindow;
+class CResourceBrowserView;
+class CResourceWindow;
+class CSavingLoactionManage;
+class CSettingParamManage;
+class CStatusPrompt;
+class CViewerLayout;
+class CWifiDeviceProxy;
+class IViewerSettingsDialog;
+class RotateSampleImp;
+
+// The program's main window: the live picture of one camera with the capture actions (single photo,
+// timed shots, movie recording), rotation and flipping, full screen, the settings and about dialogs
+// and exit. It is the only party that starts and stops previews, timed shots and recordings; the
+// frame dispatcher and the saver thread answer it only by posting messages.
+//
+// Every operation runs on the interface thread unless it says otherwise.
+class CMainViewerDlg final : public QDialog, public IGrabberOwner, public ICaptureViewer {
+    Q_OBJECT
+
+public:
+    // Builds the window and starts the timed-shot saver thread; the first preview starts from the
+    // event loop (WM_START_PREVIEW) once set-up has finished.
+    explicit CMainViewerDlg(const ViewerServices& services = {}, QWidget* parent = nullptr);
+    // Stops every capture action and the preview, then ends and joins the saver thread.
+    ~CMainViewerDlg() override;
+
+    CMainViewerDlg(const CMainViewerDlg&) = delete;
+    CMainViewerDlg& operator=(const CMainViewerDlg&) = delete;
+
+    // --- Previews and capture actions -----------------------------------------------------------
+
+    // The only way a preview is started or restarted. False, with nothing changed, for an index that
+    // names no device (kWifiDeviceIndex names the wireless camera) or while there is no live pane;
+    // false after a failed start, which leaves no device previewed.
+    bool PreviewDevice(int32_t deviceIndex, CaptureResolution resolution);
+    // Restarts the preview of the current device at width x height unless that is the capture size
+    // already. False when the restart failed or nothing is previewed.
+    bool ApplyCaptureSize(int32_t width, int32_t height);
+    // Leaves every capture state and stops the preview.
+    void StopEverything();
+    // The last listed format, in key order, whose width is at most 2048; the outputs stay untouched
+    // when there is none.
+    void LargestListedResolution(int32_t& width, int32_t& height) const;
+
+    // Creates the storage folders and returns true when the user folder exists; otherwise warns.
+    bool CheckStorageFolder();
+    bool HasCurrentDevice() const { return !currentIdentity.empty(); }
+    // The cannot-preview text while devices are listed, else the no-camera text.
+    std::string GetPreviewErrorText();
+    void ShowPreviewError();
+    // The no-camera warning, only while no device is listed and the viewer is not in full screen.
+    void ShowNoCameraAlert();
+
+    // Sets the five action buttons to `enable`; when disabling, `keep` is enabled again.
+    void EnableToolbar(bool enable, QAbstractButton* keep = nullptr);
+    void UpdateRecordingCaption();
+    void UpdateTimedShotCaption();
+    void EndTimedShots();
+    void EndRecording();
+    // Asks whether to exit; on OK stops everything and ends the dialog. True when the user chose OK.
+    bool ConfirmExit();
+
+    // Commands of the toolbar and the rotate menu.
+    void OnTakePhoto();
+    void OnTimedShot();
+    void OnRecording();
+    void OnSettings();
+    void OnAbout();
+    // One of the five rotate/flip command ids: adds the operation and moves the check mark.
+    void OnRotateCommand(int commandId);
+
+    // --- Layout and full screen -------------------------------------------------------------------
+
+    void LoadCaptions();
+    void Layout(int cx, int cy);
+    void EnterFullScreen();
+    void ExitFullScreen();
+    bool IsFullScreen() const;
+
+    // --- Devices ------------------------------------------------------------------------------------
+
+    std::string GetDeviceIdentity(int32_t index) const;
+    int32_t FindDeviceIndex(const std::string& identity) const;
+    int32_t FindDefaultDeviceIndex() const;
+    int32_t LoadPreviewedIdentity() const;
+    void SavePreviewedIdentity(const std::string& identity);
+    CaptureResolution LoadPreviewedResolution() const;
+    void SavePreviewedResolution(const CaptureResolution& resolution);
+    void SavePreviewedDevice();
+    void PreviewSavedOrDefaultDevice();
+    // Re-reads the camera list after an arrival or removal and previews what should be previewed.
+    void OnDeviceChanged();
+    // Lists the cameras into the device list; the number listed, or -1.
+    int32_t EnumDevices();
+    // Forgets the previewed device and its formats and clears the picture.
+    void ForgetCurrentDevice();
+
+    // --- Status line ----------------------------------------------------------------------------
+
+    void UpdatePrompt(QPoint point, bool onlyButtons);
+    void SetPrompt(const std::string& text);
+
+    // --- What the engine sees (any thread where stated) ---------------------------------------------
+
+    // Any thread.
+    CaptureState& GetCaptureState() override { return captureState; }
+    // Any thread; never blocks. Handled in the event loop.
+    void PostViewerMessage(uint32_t message) override;
+    // Any thread.
+    IResourceWindow* GetResourceWindow() override;
+    void SetResolutionList(const ResolutionList& list) override { resolutionList = list; }
+    bool LargestListedResolution(CaptureResolution& resolution) override;
+
+    // --- Parts for the dialogs and the tests ------------------------------------------------------
+
+    CCaptureVideo& CaptureSession() { return captureSession; }
+    const DeviceList& GetDeviceList() const { return deviceList; }
+    const std::string& CurrentIdentity() const { return currentIdentity; }
+    const ResolutionList& GetResolutionList() const { return resolutionList; }
+    const CaptureResolution& ResolutionBeforeRecording() const { return resolutionBeforeRecording; }
+    int CheckedRotateItem() const { return checkedRotateItem; }
+    // The open settings dialog, or null.
+    IViewerSettingsDialog* SettingsDialog() const { return settingsDialog; }
+    CViewerLayout& ViewerLayout() const { return *layout; }
+    CStatusPrompt& Prompt() const { return *prompt; }
+    CDeviceSelection& DeviceSelection() const { return *devices; }
+    CPreviewWindow* PreviewWindow() const;
+    CResourceWindow* ResourceWindow() const;
+    CResourceBrowserView* BrowserView() const;
+    QAbstractButton* Button(int controlId) const;
+    CSettingParamManage& Settings() const { return settings; }
+    CLocalizableString& Strings() const { return strings; }
+    // GetString of the viewer's string table.
+    std::string Text(const char* key, const char* fallback) const;
+
+public Q_SLOTS:
+    void reject() override;
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void SetUp();
+    void StartSaverThread();
+    void HandleViewerMessage(uint32_t message);
+    void ShowLeftColumn();
+    bool CaptureResolutionChanged() const;
+    static bool RecordingOutputRunning();
+
+    ViewerServices services;
+    CSettingParamManage& settings;
+    CLocalizableString& strings;
+    CSavingLoactionManage& locations;
+    RotateSampleImp& rotation;
+    CWifiDeviceProxy& wifiLink;
+
+    CaptureState captureState;  // read by the capture thread on every frame
+    std::thread saverThread;
+    CCaptureVideo captureSession;
+    DeviceList deviceList;
+    std::string currentIdentity;  // empty = nothing previewed
+    ResolutionList resolutionList;
+    CaptureResolution resolutionBeforeRecording;
+    int checkedRotateItem = 0;
+    IViewerSettingsDialog* settingsDialog = nullptr;
+    std::atomic<IResourceWindow*> resourceWindowHook{nullptr};
+
+    std::unique_ptr<CAlertPresenter> alertPresenter;  // when no sink was given
+    std::unique_ptr<CViewerLayout> layout;
+    std::unique_ptr<CStatusPrompt> prompt;
+    std::unique_ptr<CDeviceSelection> devices;
+};
+
+}  // namespace orvane

@@ -1,0 +1,135 @@
+#include "viewer/status_prompt.h"
+
+#include <QAbstractButton>
+#include <QCursor>
+#include <QLabel>
+
+#include "base/clock.h"
+#include "base/text.h"
+#include "capture/sample_grabber_cb.h"
+#include "config/setting_param_manage.h"
+#include "viewer/main_viewer_dlg.h"
+#include "viewer/viewer_controls.h"
+
+namespace orvane {
+
+namespace {
+
+// The six buttons with a help text, in the order they are tested.
+constexpr int kHelpButtons[] = {viewer_id::kTakePhoto, viewer_id::kTimedShot, viewer_id::kRecording,
+                                viewer_id::kSettings,  viewer_id::kAbout,     viewer_id::kExit};
+
+const char* const kDots[] = {"", "\u25CF", "\u25CF\u25CF", "\u25CF\u25CF\u25CF"};
+
+}  // namespace
+
+CStatusPrompt::CStatusPrompt(CMainViewerDlg& viewer_, QLabel& line_) : viewer(viewer_), line(line_) {
+    timer.setInterval(kPeriodMs);
+    connect(&timer, &QTimer::timeout, this, &CStatusPrompt::OnTick);
+}
+
+void CStatusPrompt::Start() { timer.start(); }
+
+void CStatusPrompt::Stop() { timer.stop(); }
+
+void CStatusPrompt::OnTick() { UpdatePrompt(viewer.mapFromGlobal(QCursor::pos()), false); }
+
+std::string CStatusPrompt::SizeText(int32_t width, int32_t height) {
+    return Format("%d X %d", width, height);
+}
+
+int CStatusPrompt::ButtonAt(QPoint point) const {
+    for (int id : kHelpButtons) {
+        const QAbstractButton* button = viewer.Button(id);
+        if (button == nullptr) continue;
+        const QRect area(button->mapTo(&viewer, QPoint(0, 0)), button->size());
+        if (area.contains(point)) return id;
+    }
+    return 0;
+}
+
+std::string CStatusPrompt::ButtonText(int id) {
+    const CSettingParam param = viewer.Settings().GetUsingParam();
+    const CaptureResolution& r = param.GetCaptureResolution();
+    const CaptureResolution m = param.GetMovieResolution();
+    const CaptureState& state = viewer.GetCaptureState();
+    const bool noDevice = !viewer.HasCurrentDevice();
+    switch (id) {
+        case viewer_id::kTakePhoto:
+            if (noDevice) return viewer.GetPreviewErrorText();
+            return Format(viewer.Text("ui_prompt_in_take_a_photo_btn", "以分辨率%s进行拍照"),
+                          SizeText(r.width, r.height));
+        case viewer_id::kTimedShot:
+            if (noDevice) return viewer.GetPreviewErrorText();
+            if (state.timedShotRunning.load(std::memory_order_acquire) == 0) {
+                return Format(viewer.Text("ui_prompt_in_start_timed_shot_btn", "以分辨率%s进行定时摄像"),
+                              SizeText(r.width, r.height));
+            }
+            return viewer.Text("ui_prompt_in_stop_timed_shot_btn", "停止定时摄像");
+        case viewer_id::kRecording:
+            if (noDevice) return viewer.GetPreviewErrorText();
+            if (state.recordingRunning.load(std::memory_order_acquire) == 0) {
+                return Format(viewer.Text("ui_prompt_in_start_recording_btn", "以分辨率%s进行录像"),
+                              SizeText(m.width, m.height));
+            }
+            return viewer.Text("ui_prompt_in_stop_recording_btn", "停止录像");
+        case viewer_id::kSettings:
+            return viewer.Text("ui_prompt_in_setting_btn", "打开系统设置");
+        case viewer_id::kAbout:
+            return viewer.Text("ui_prompt_in_about_btn", "打开关于");
+        case viewer_id::kExit:
+            return viewer.Text("ui_prompt_in_exit_btn", "退出系统");
+        default:
+            return {};
+    }
+}
+
+std::string CStatusPrompt::StateText() {
+    const CSettingParam param = viewer.Settings().GetUsingParam();
+    const CaptureResolution& r = param.GetCaptureResolution();
+    const CaptureResolution m = param.GetMovieResolution();
+    const CaptureState& state = viewer.GetCaptureState();
+    if (state.shotPending.load(std::memory_order_acquire) == 1) {
+        return Format(viewer.Text("ui_prompt_doing_taking_a_shot", "正在以分辨率%s进行拍照"),
+                      SizeText(r.width, r.height));
+    }
+    if (state.timedShotRunning.load(std::memory_order_acquire) == 1) {
+        const int64_t total = param.GetTimedShotMinutes();
+        const double elapsedMs = static_cast<double>(NowMs() - g_previewGrabber.timedStartMs.load());
+        const auto elapsedMinutes = static_cast<int64_t>(elapsedMs / 60000.0);
+        return Format(viewer.Text("ui_prompt_doing_timed_shot",
+                                  "正在以分辨率%s进行定时摄像，定时时间  %d 分钟，剩余时间 %d 分钟"),
+                      SizeText(r.width, r.height), total, total - elapsedMinutes);
+    }
+    if (state.recordingRunning.load(std::memory_order_acquire) == 1) {
+        std::string text = Format(viewer.Text("ui_prompt_doing_recording", "正在以分辨率%s进行录像"),
+                                  SizeText(m.width, m.height));
+        text += kDots[recordingDots & 3];
+        recordingDots = static_cast<uint8_t>((recordingDots + 1) % 4);
+        return text;
+    }
+    recordingDots = 0;
+    if (!viewer.HasCurrentDevice()) return viewer.GetPreviewErrorText();
+    return Format(viewer.Text("ui_prompt_doing_preview", "系统正在以分辨率%s进行预览"),
+                  SizeText(r.width, r.height));
+}
+
+void CStatusPrompt::UpdatePrompt(QPoint point, bool onlyButtons) {
+    if (const int id = ButtonAt(point); id != 0) {
+        SetPrompt(ButtonText(id));
+        return;
+    }
+    if (onlyButtons) return;
+    SetPrompt(StateText());
+}
+
+void CStatusPrompt::SetPrompt(const std::string& text) {
+    const QString wanted = QString::fromStdString(text);
+    if (line.text() == wanted) return;
+    line.setText(wanted);
+    line.setAccessibleName(wanted);
+    ++writes;
+    line.setToolTip(wanted);
+}
+
+}  // namespace orvane

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QEvent>
+#include <cstdint>
+
+#include "base/message_sink.h"
+
+namespace orvane {
+
+// The posted viewer messages travel as events whose type is the message number (1025 ... 1029,
+// 1124), all inside Qt's user range.
+inline QEvent::Type ViewerEventType(uint32_t message) { return static_cast<QEvent::Type>(message); }
+
+inline bool IsViewerMessage(const QEvent* event, uint32_t message) {
+    return static_cast<uint32_t>(event->type()) == message;
+}
+
+}  // namespace orvane

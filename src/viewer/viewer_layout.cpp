@@ -1,0 +1,388 @@
+#include "viewer/viewer_layout.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
+#include <QWindow>
+#include <algorithm>
+
+#include "base/alert_sink.h"
+#include "localization/localizable_string.h"
+#include "media/ui/resource_browser_view.h"
+#include "media/ui/resource_window.h"
+#include "viewer/main_viewer_dlg.h"
+#include "viewer/preview_window.h"
+#include "viewer/viewer_controls.h"
+#include "widgets/cool_btn.h"
+#include "widgets/normal_splitter_wnd.h"
+#include "widgets/widget_images.h"
+#include "widgets/x_splitter_wnd.h"
+#include "widgets/xp_style_button_st.h"
+
+namespace orvane {
+
+namespace {
+
+// The window's size and its controls in dialog units (x, y, width, height).
+constexpr int kWindowWidthDu = 699;
+constexpr int kWindowHeightDu = 479;
+struct TemplateControl {
+    int id;
+    int x, y, width, height;
+};
+constexpr TemplateControl kToolbar[] = {
+    {viewer_id::kSettings, 1, 2, 37, 24},   {viewer_id::kTakePhoto, 39, 2, 37, 24},
+    {viewer_id::kTimedShot, 77, 2, 37, 24}, {viewer_id::kRecording, 115, 2, 37, 24},
+    {viewer_id::kAbout, 153, 2, 37, 24},    {viewer_id::kExit, 191, 2, 37, 24},
+};
+constexpr TemplateControl kPictureAreaDu{viewer_id::kPictureArea, 0, 37, 697, 421};
+constexpr TemplateControl kHintLabelDu{viewer_id::kHintLabel, 3, 464, 36, 12};
+constexpr TemplateControl kSeparatorDu{viewer_id::kSeparator, 41, 463, 1, 16};
+constexpr TemplateControl kPromptLineDu{viewer_id::kPromptLine, 48, 464, 501, 12};
+constexpr TemplateControl kFullScreenDu{viewer_id::kFullScreen, 663, 462, 32, 15};
+constexpr TemplateControl kRotateSizerDu{viewer_id::kRotateSizer, 571, 463, 46, 15};
+constexpr TemplateControl kRotatePlaceholderDu{viewer_id::kRotatePlaceholder, 545, 462, 23, 15};
+
+constexpr int kFullScreenButtonWidth = 32;
+constexpr int kFullScreenButtonHeight = 28;
+constexpr int kRotateButtonWidening = 7;
+
+struct ImageButton {
+    int id;
+    const char* imageFile;
+};
+// In the order the buttons get their pictures.
+constexpr ImageButton kImageButtons[] = {
+    {viewer_id::kSettings, "Setting.png"},         {viewer_id::kAbout, "Help.png"},
+    {viewer_id::kTakePhoto, "TakeAShot.png"},      {viewer_id::kTimedShot, "TimedShot.png"},
+    {viewer_id::kRecording, "RecordingMovie.png"}, {viewer_id::kExit, "Exit.png"},
+    {viewer_id::kFullScreen, "FullScreen.png"},    {viewer_id::kRotatePlaceholder, "rotate.png"},
+};
+
+struct MenuItem {
+    int id;
+    const char* key;
+    const char* fallback;
+    const char* imageFile;
+};
+constexpr MenuItem kRotateMenu[] = {
+    {viewer_id::kRotateRight90, "ui_view_menu_rotate_90_bycw", "Rotate 90 CW", "right90.png"},
+    {viewer_id::kRotateLeft90, "ui_view_menu_rotate_90_byccw", "Rotate 90 CCW", "left90.png"},
+    {viewer_id::kRotate180, "ui_view_menu_rotate_180", "Rotate 180", "180.png"},
+    {viewer_id::kFlipVertical, "ui_view_menu_flip_vertical", "Flip Vertical", "verz.png"},
+    {viewer_id::kFlipHorizontal, "ui_view_menu_flip_horizontal", "Flip Horizontal", "horz.png"},
+};
+
+// Shown and hidden together, in this order.
+constexpr int kShownControls[] = {viewer_id::kAbout,      viewer_id::kSettings,  viewer_id::kTakePhoto,
+                                  viewer_id::kTimedShot,  viewer_id::kRecording, viewer_id::kExit,
+                                  viewer_id::kFullScreen, viewer_id::kHintLabel, viewer_id::kPromptLine,
+                                  viewer_id::kSeparator};
+
+void ShowError() {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Orvane"), QStringLiteral("error"), QMessageBox::Ok);
+    box.exec();
+}
+
+}  // namespace
+
+CViewerLayout::CViewerLayout(CMainViewerDlg& viewer_) : QObject(nullptr), viewer(viewer_) {
+    InitWidgetResources();
+    // Dialog units follow the window's font, as the template's sizes were meant for it.
+    const QFontMetrics metrics(viewer.font());
+    const QString alphabet = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    const double averageWidth = metrics.horizontalAdvance(alphabet) / 52.0;
+    if (averageWidth > 0 && metrics.height() > 0) {
+        unitX = std::round(averageWidth) / 4.0;
+        unitY = metrics.height() / 8.0;
+    }
+}
+
+CViewerLayout::~CViewerLayout() = default;
+
+QIcon CViewerLayout::AppIcon() const { return QIcon(QString::fromUtf8(kAppIconPath)); }
+
+QRect CViewerLayout::TemplateRect(int x, int y, int width, int height) const {
+    return QRect(static_cast<int>(x * unitX), static_cast<int>(y * unitY),
+                 std::max(1, static_cast<int>(width * unitX)), std::max(1, static_cast<int>(height * unitY)));
+}
+
+QSize CViewerLayout::InitialSize() const {
+    QSize size = TemplateRect(0, 0, kWindowWidthDu, kWindowHeightDu).size();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect available = screen->availableGeometry();
+        size = size.boundedTo(QSize(available.width() * 9 / 10, available.height() * 9 / 10));
+    }
+    return size;
+}
+
+QWidget* CViewerLayout::Control(int controlId) const {
+    auto found = controls.find(controlId);
+    return found != controls.end() ? found->second : nullptr;
+}
+
+QAbstractButton* CViewerLayout::Button(int controlId) const {
+    return qobject_cast<QAbstractButton*>(Control(controlId));
+}
+
+QLabel* CViewerLayout::PromptLine() const { return qobject_cast<QLabel*>(Control(viewer_id::kPromptLine)); }
+
+void CViewerLayout::CreateImageButton(int controlId, const char* imageFile, QRect rect) {
+    auto* button = new CXPStyleButtonST(&viewer);
+    button->setObjectName(QStringLiteral("button%1").arg(controlId));
+    button->setProperty("controlId", controlId);
+    button->setGeometry(rect);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->setMouseTracking(true);
+    button->SetThemeHelper(&theme);
+    if (!theme.IsAppThemed(button)) button->SetFlat(false);
+    button->SetImageFile(QString::fromUtf8(imageFile));
+    button->LightenInBackground();
+    button->SetOwner(&viewer);
+    connect(button, &CButtonST::MouseMovedOver, this,
+            [this](CButtonST*, QPoint position) { Q_EMIT PointerOverButton(position); });
+    controls[controlId] = button;
+}
+
+void CViewerLayout::CreateControls() {
+    auto rectOf = [this](const TemplateControl& c) { return TemplateRect(c.x, c.y, c.width, c.height); };
+    std::map<int, QRect> rects;
+    for (const TemplateControl& c : kToolbar) rects[c.id] = rectOf(c);
+    rects[viewer_id::kFullScreen] = rectOf(kFullScreenDu);
+    rects[viewer_id::kRotatePlaceholder] = rectOf(kRotatePlaceholderDu);
+    for (const ImageButton& b : kImageButtons) CreateImageButton(b.id, b.imageFile, rects[b.id]);
+    Control(viewer_id::kRotatePlaceholder)->hide();
+    SetCaption(viewer_id::kRotatePlaceholder, viewer.Text("ui_view_btn_rotate", "Rotate"));
+
+    auto* area = new QWidget(&viewer);
+    area->setObjectName(QStringLiteral("pictureArea"));
+    area->setAccessibleName(QStringLiteral("main viewer"));
+    area->setGeometry(rectOf(kPictureAreaDu));
+    area->hide();
+    controls[viewer_id::kPictureArea] = area;
+
+    auto* hint = new QLabel(&viewer);
+    hint->setObjectName(QStringLiteral("hintLabel"));
+    hint->setGeometry(rectOf(kHintLabelDu));
+    controls[viewer_id::kHintLabel] = hint;
+
+    auto* separator = new QFrame(&viewer);
+    separator->setObjectName(QStringLiteral("separator"));
+    separator->setFrameShape(QFrame::VLine);
+    separator->setFrameShadow(QFrame::Sunken);
+    QRect separatorRect = rectOf(kSeparatorDu);
+    separatorRect.setWidth(std::max(2, separatorRect.width()));
+    separator->setGeometry(separatorRect);
+    controls[viewer_id::kSeparator] = separator;
+
+    auto* prompt = new QLabel(&viewer);
+    prompt->setObjectName(QStringLiteral("promptLine"));
+    prompt->setGeometry(rectOf(kPromptLineDu));
+    prompt->setTextFormat(Qt::PlainText);
+    prompt->setMouseTracking(true);
+    controls[viewer_id::kPromptLine] = prompt;
+
+    auto* sizer = new QLineEdit(&viewer);
+    sizer->setObjectName(QStringLiteral("rotateSizer"));
+    sizer->setGeometry(rectOf(kRotateSizerDu));
+    sizer->hide();
+    controls[viewer_id::kRotateSizer] = sizer;
+
+    rotateButton = new CCoolBtn(&viewer);
+    rotateButton->setObjectName(QStringLiteral("rotateButton"));
+    rotateButton->setProperty("controlId", viewer_id::kRotateButton);
+    rotateButton->setAutoDefault(false);
+    rotateButton->setDefault(false);
+    const QRect rotateRect = sizer->geometry().adjusted(-kRotateButtonWidening, 0, kRotateButtonWidening, 0);
+    rotateButton->Create(QString::fromStdString(viewer.Text("ui_view_popup_btn_flip", "Flip")), rotateRect,
+                         &viewer, viewer_id::kRotateButton);
+    rotateButton->SetImageFile(QStringLiteral("rotate.png"));
+    for (const MenuItem& item : kRotateMenu) {
+        rotateButton->Menu().AppendMenu(BCMenu::MF_STRING, item.id,
+                                        QString::fromStdString(viewer.Text(item.key, item.fallback)),
+                                        QString::fromUtf8(item.imageFile));
+    }
+    connect(rotateButton, &CCoolBtn::CommandChosen, this, &CViewerLayout::RotateCommand);
+    controls[viewer_id::kRotateButton] = rotateButton;
+}
+
+void CViewerLayout::CreatePanes(const CSettingParamManage& settings) {
+    const QRect area = Control(viewer_id::kPictureArea)->geometry();
+    const int w = area.width();
+    const int h = area.height();
+    const int cw = w / 4;
+
+    mainSplitter = new CXSplitterWnd(&viewer);
+    mainSplitter->setObjectName(QStringLiteral("mainSplitter"));
+    mainSplitter->SetCollapseMode(1);
+    mainSplitter->CreateStatic(&viewer, 1, 2);
+    if (!mainSplitter->HasImages()) ShowError();
+
+    leftSplitter = new CNormalSplitterWnd;
+    leftSplitter->setObjectName(QStringLiteral("leftSplitter"));
+    if (!leftSplitter->CreateStatic(nullptr, 2, 1)) {
+        delete leftSplitter;
+        leftSplitter = nullptr;
+        return;
+    }
+    resourceWindow = new CResourceWindow(settings, viewer.Strings());
+    resourceWindow->SetCaptureState(&viewer.GetCaptureState());
+    browserView = new CResourceBrowserView(settings);
+    previewWindow = new CPreviewWindow(settings);
+    resourceWindow->setObjectName(QStringLiteral("resourceWindow"));
+    browserView->setObjectName(QStringLiteral("browserView"));
+    previewWindow->setObjectName(QStringLiteral("previewWindow"));
+    leftSplitter->CreateView(0, 0, resourceWindow, QSize(cw, h / 3));
+    leftSplitter->CreateView(1, 0, browserView, QSize(cw, 2 * h / 3));
+    mainSplitter->CreateView(0, 0, leftSplitter, QSize(cw, h));
+    mainSplitter->CreateView(0, 1, previewWindow, QSize(w - cw, h));
+    mainSplitter->SetColumnInfo(0, cw, 0);
+    leftSplitter->SetRowInfo(0, h / 3, 0);
+    resourceWindow->SetBrowserView(browserView);
+    mainSplitter->setGeometry(area);
+    mainSplitter->show();
+}
+
+void CViewerLayout::SetCaption(int controlId, const std::string& text) {
+    const QString caption = QString::fromStdString(text);
+    QWidget* control = Control(controlId);
+    if (auto* imageButton = qobject_cast<CButtonST*>(control)) {
+        imageButton->SetCaption(caption);
+        imageButton->SetTooltipText(caption);
+    } else if (auto* cool = qobject_cast<CCoolBtn*>(control)) {
+        cool->SetCaption(caption);
+        cool->setToolTip(caption);
+    } else if (auto* label = qobject_cast<QLabel*>(control)) {
+        label->setText(caption);
+        label->setAccessibleName(caption);
+    }
+}
+
+void CViewerLayout::LoadCaptions() {
+    SetCaption(viewer_id::kExit, viewer.Text("ui_view_btn_exit_system", "Exit System"));
+    SetCaption(viewer_id::kTakePhoto, viewer.Text("ui_view_btn_take_a_shot", "Take a Photo"));
+    SetCaption(viewer_id::kSettings, viewer.Text("ui_view_btn_settings", "Settings"));
+    SetCaption(viewer_id::kAbout, viewer.Text("ui_view_btn_about", "About"));
+    SetCaption(viewer_id::kFullScreen, viewer.Text("ui_view_btn_full_screen", "full screen"));
+    SetCaption(viewer_id::kHintLabel, viewer.Text("ui_view_lab_prompt", "Hint:"));
+    viewer.setWindowTitle(QString::fromStdString(viewer.Text("ui_dlg_viewer", "Default View")));
+    viewer.setAccessibleName(viewer.windowTitle());
+    SetCaption(viewer_id::kRotateButton, viewer.Text("ui_view_popup_btn_flip", "Flip"));
+    SetCaption(viewer_id::kRotatePlaceholder, viewer.Text("ui_view_btn_rotate", "Rotate"));
+    if (rotateButton != nullptr) {
+        for (const MenuItem& item : kRotateMenu) {
+            rotateButton->Menu().SetMenuText(item.id,
+                                             QString::fromStdString(viewer.Text(item.key, item.fallback)));
+        }
+    }
+    if (QLabel* prompt = PromptLine()) prompt->setAccessibleName(prompt->text());
+}
+
+void CViewerLayout::MoveToBottom(QWidget* widget, int cy) {
+    if (widget != nullptr) widget->move(widget->x(), cy - widget->height());
+}
+
+void CViewerLayout::PlacePictureArea(const QRect& area) {
+    if (QWidget* placeholder = Control(viewer_id::kPictureArea)) placeholder->setGeometry(area);
+    if (mainSplitter != nullptr) mainSplitter->setGeometry(area);
+}
+
+void CViewerLayout::Layout(int cx, int cy) {
+    MoveToBottom(Control(viewer_id::kHintLabel), cy);
+    MoveToBottom(Control(viewer_id::kSeparator), cy);
+    QWidget* fullScreen = Control(viewer_id::kFullScreen);
+    if (fullScreen != nullptr) {
+        fullScreen->setGeometry(cx - kFullScreenButtonWidth, cy - kFullScreenButtonHeight,
+                                kFullScreenButtonWidth, kFullScreenButtonHeight);
+    }
+    // Each of the next three ends where the one to its right begins.
+    int rightEdge = fullScreen != nullptr ? fullScreen->x() : cx;
+    for (int id : {viewer_id::kRotateButton, viewer_id::kRotateSizer, viewer_id::kRotatePlaceholder}) {
+        QWidget* control = Control(id);
+        if (control == nullptr) continue;
+        control->move(rightEdge - control->width(), cy - control->height());
+        rightEdge = control->x();
+    }
+    QWidget* separator = Control(viewer_id::kSeparator);
+    QWidget* placeholder = Control(viewer_id::kRotatePlaceholder);
+    if (QWidget* prompt = Control(viewer_id::kPromptLine);
+        prompt != nullptr && separator != nullptr && placeholder != nullptr) {
+        const int left = separator->geometry().right() + 1 + 10;
+        const int right = placeholder->x() - 1;
+        prompt->setGeometry(left, cy - prompt->height(), std::max(0, right - left), prompt->height());
+    }
+    QWidget* settingsButton = Control(viewer_id::kSettings);
+    QWidget* hint = Control(viewer_id::kHintLabel);
+    if (settingsButton == nullptr || hint == nullptr) return;
+    if (isFullScreen) {
+        // The toolbar and the bottom row are hidden: the picture takes the whole window.
+        PlacePictureArea(QRect(0, 0, cx, cy));
+        return;
+    }
+    const int top = settingsButton->geometry().bottom() + 1 + 2;
+    const int height = hint->y() - 10 - top;
+    PlacePictureArea(QRect(0, top, cx, std::max(0, height)));
+}
+
+void CViewerLayout::ShowControls(bool show) {
+    for (int id : kShownControls) {
+        if (QWidget* control = Control(id)) control->setVisible(show);
+    }
+    if (rotateButton != nullptr) rotateButton->setVisible(show);
+}
+
+void CViewerLayout::CollapseLeftColumn() {
+    if (mainSplitter != nullptr) mainSplitter->Collapse();
+}
+
+void CViewerLayout::RestoreLeftColumn() {
+    if (mainSplitter != nullptr) mainSplitter->Restore();
+}
+
+bool CViewerLayout::IsLeftColumnCollapsed() const {
+    return mainSplitter != nullptr && mainSplitter->IsCollapsed();
+}
+
+void CViewerLayout::EnterFullScreen() {
+    if (isFullScreen) return;
+    savedWindowRect = viewer.geometry();
+    wasMaximized = viewer.isMaximized();
+    ShowControls(false);
+    columnWasCollapsed = IsLeftColumnCollapsed();
+    CollapseLeftColumn();
+    isFullScreen = true;
+    viewer.showFullScreen();
+    // Without a window manager nobody resizes the window for the full-screen state.
+    if (const QScreen* screen = viewer.screen()) {
+        if (viewer.geometry() != screen->geometry()) viewer.setGeometry(screen->geometry());
+    }
+    Layout(viewer.width(), viewer.height());
+}
+
+void CViewerLayout::ExitFullScreen() {
+    if (!isFullScreen) return;
+    if (!columnWasCollapsed) RestoreLeftColumn();
+    ShowControls(true);
+    isFullScreen = false;
+    if (wasMaximized) {
+        viewer.showMaximized();
+    } else {
+        viewer.showNormal();
+        viewer.setGeometry(savedWindowRect);
+    }
+    Layout(viewer.width(), viewer.height());
+}
+
+void CViewerLayout::SetRotateCheck(int oldId, int newId) {
+    if (rotateButton == nullptr) return;
+    if (oldId != 0) rotateButton->Menu().SetCheck(oldId, false);
+    rotateButton->Menu().SetCheck(newId, true);
+}
+
+}  // namespace orvane

@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# Drives the demo viewer on a virtual display as a user would: a photo, a turned photo, a timed
+# series, a recording, and Exit with its question. Checks the files by decoding them and that the
+# program ends by itself. Usage: viewer_e2e.sh /path/to/orvane-demo
+set -uo pipefail
+
+demo=${1:?usage: viewer_e2e.sh /path/to/orvane-demo}
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+convert=/usr/bin/convert
+identify=/usr/bin/identify
+[ -x "$convert" ] && [ -x "$identify" ] || { echo "SKIP: ImageMagick is not installed"; exit 77; }
+
+work=$(mktemp -d /tmp/orvane-e2e-XXXXXX)
+xvfb_pid=""
+demo_pid=""
+cleanup() {
+  [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*"
+  [ -f "$work/demo.log" ] && tail -20 "$work/demo.log"
+  exit 1
+}
+
+# Waits up to $1 seconds for the command in the remaining arguments to succeed.
+wait_for() {
+  local seconds=$1
+  shift
+  local deadline=$((SECONDS + seconds))
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.2
+  done
+}
+
+# A display of our own: Xvfb picks a free number and writes it to the descriptor.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(head -1 "$work/display")"
+
+home="$work/home"
+mkdir -p "$home/Documents" "$work/run"
+chmod 700 "$work/run"
+export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR="$work/run" XDG_DOCUMENTS_DIR="$home/Documents"
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+unset QT_QPA_PLATFORM
+# Leaks are the unit tests' business; the window system's libraries keep some memory to the end.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+
+"$demo" >"$work/demo.log" 2>&1 &
+demo_pid=$!
+
+find_viewer() { xdotool search --name "Default View" | head -1; }
+wait_for 60 find_viewer || fail "the viewer window did not appear"
+window=$(find_viewer)
+eval "$(xdotool getwindowgeometry --shell "$window")"
+echo "viewer window ${WIDTH}x${HEIGHT} at ${X},${Y} on $DISPLAY"
+
+# The controls sit at their template positions in dialog units; the window is 699 x 479 of them.
+click_du() {  # x y width height, in dialog units: clicks the centre
+  local cx cy
+  cx=$(awk -v x="$1" -v w="$3" -v W="$WIDTH" 'BEGIN { printf "%d", (x + w / 2) * W / 699 }')
+  cy=$(awk -v y="$2" -v h="$4" -v H="$HEIGHT" 'BEGIN { printf "%d", (y + h / 2) * H / 479 }')
+  xdotool mousemove --sync $((X + cx)) $((Y + cy)) click 1
+}
+take_photo() { click_du 39 2 37 24; }
+timed_shot() { click_du 77 2 37 24; }
+recording() { click_du 115 2 37 24; }
+exit_button() { click_du 191 2 37 24; }
+
+shots="$home/Documents/zentrova/Single Shots"
+count() { find "$1" -type f -name "$2" 2>/dev/null | wc -l; }
+has_files() { [ "$(count "$1" "$2")" -ge "$3" ]; }
+newest() { find "$1" -type f -name "$2" -printf '%T@ %p\n' | sort -n | tail -1 | cut -d' ' -f2-; }
+pixel() { "$convert" "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:; }
+
+# Let the first preview run.
+sleep 3
+kill -0 "$demo_pid" 2>/dev/null || fail "the viewer ended by itself"
+
+# 1. A photo, decodable, at the capture size, upright: reddish at the top, bluish at the bottom.
+take_photo
+wait_for 20 has_files "$shots" "*.jpg" 1 || fail "no photo was written"
+sleep 1
+photo=$(newest "$shots" "*.jpg")
+size=$("$identify" -format "%w %h" "$photo") || fail "the photo does not decode"
+echo "photo $photo: $size"
+read -r pw ph <<<"$size"
+top=$(pixel "$photo" $((pw / 2)) $((ph / 4)))
+bottom=$(pixel "$photo" $((pw / 2)) $((ph * 3 / 4)))
+echo "photo top $top, bottom $bottom"
+[ "${top%%,*}" -gt 150 ] || fail "the top of the photo is not red: $top"
+[ "${bottom##*,}" -gt 150 ] || fail "the bottom of the photo is not blue: $bottom"
+
+# 2. Rotate 90 CW from the rotate button's menu, then a photo: the turned picture is fitted into a
+# square in the middle, with black bands left and right.
+xdotool mousemove --sync $((X + WIDTH - 32 - 30)) $((Y + HEIGHT - 10)) click 1
+sleep 1
+xdotool key --delay 150 Down Return
+sleep 1
+take_photo
+wait_for 20 has_files "$shots" "*.jpg" 2 || fail "no second photo was written"
+sleep 1
+turned=$(newest "$shots" "*.jpg")
+left=$(pixel "$turned" 5 $((ph / 2)))
+middle=$(pixel "$turned" $((pw / 2)) $((ph / 2)))
+echo "turned photo $turned: left band $left, middle $middle"
+[ "$left" = "0,0,0" ] || [ "$(echo "$left" | awk -F, '{ print ($1 + $2 + $3 < 40) }')" = 1 ] ||
+  fail "the turned photo has no black band: $left"
+[ "$middle" != "$left" ] || fail "the turned photo is black in the middle"
+
+# 3. A timed series (the factory schedule takes the first shot at once), then stopped.
+timed_shot
+wait_for 30 has_files "$home/Documents/zentrova/Timed Shots" "*.jpg" 1 || fail "no timed shot was written"
+timed_shot
+sleep 1
+series_shot=$(newest "$home/Documents/zentrova/Timed Shots" "*.jpg")
+"$identify" "$series_shot" >/dev/null || fail "the timed shot does not decode"
+echo "timed shot $series_shot"
+
+# 4. A recording of a few seconds.
+recording
+sleep 4
+recording
+wait_for 30 has_files "$home/Documents/zentrova/Movies" "*.avi" 1 || fail "no movie was written"
+sleep 1
+movie=$(newest "$home/Documents/zentrova/Movies" "*.avi")
+header=$(head -c 12 "$movie" | tr -c 'A-Z ' '.')
+movie_size=$(stat -c %s "$movie")
+echo "movie $movie: $movie_size bytes, header $header"
+[ "${header:0:4}" = "RIFF" ] && [ "${header:8:4}" = "AVI " ] || fail "the movie is no AVI file"
+[ "$movie_size" -gt 20000 ] || fail "the movie is too small"
+
+# 5. Exit asks first; Cancel keeps the viewer, OK ends the program by itself.
+exit_button
+find_question() { xdotool search --name "^Exit$" | head -1; }
+wait_for 10 find_question || fail "Exit did not ask"
+xdotool windowfocus --sync "$(find_question)"
+xdotool key Escape
+sleep 1
+kill -0 "$demo_pid" 2>/dev/null || fail "Cancel ended the program"
+exit_button
+wait_for 10 find_question || fail "Exit did not ask the second time"
+xdotool windowfocus --sync "$(find_question)"
+xdotool key Return
+for _ in $(seq 1 100); do
+  kill -0 "$demo_pid" 2>/dev/null || break
+  sleep 0.2
+done
+if kill -0 "$demo_pid" 2>/dev/null; then fail "the program did not end after OK"; fi
+wait "$demo_pid"
+status=$?
+demo_pid=""
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+echo "the viewer ended cleanly"
+echo "1 passed, 0 failed"
