@@ -246,6 +246,9 @@ bool CMainViewerDlg::PreviewDevice(int32_t deviceIndex, CaptureResolution resolu
     preview->FitVideoArea();
     captureSession.StopPreview();
     rotation.ClearOperations();
+    // The menu's mark shows the last turn of the list; an empty list has none.
+    layout->SetRotateCheck(checkedRotateItem, 0);
+    checkedRotateItem = 0;
     const HRESULT hr = captureSession.StartPreview(deviceIndex, preview->VideoHost(), resolution);
     if (FAILED(hr)) {
         captureSession.StopPreview();

@@ -382,7 +382,7 @@ void CViewerLayout::ExitFullScreen() {
 void CViewerLayout::SetRotateCheck(int oldId, int newId) {
     if (rotateButton == nullptr) return;
     if (oldId != 0) rotateButton->Menu().SetCheck(oldId, false);
-    rotateButton->Menu().SetCheck(newId, true);
+    if (newId != 0) rotateButton->Menu().SetCheck(newId, true);
 }
 
 }  // namespace orvane

@@ -239,9 +239,11 @@ TEST_F(ViewerStateTest, RotationCommandsAccumulateAndMoveTheCheckMark) {
     EXPECT_EQ(rotation.GetOperationCount(), 3);
     EXPECT_TRUE(menu.IsChecked(viewer_id::kRotate180));
     EXPECT_FALSE(menu.IsChecked(viewer_id::kFlipHorizontal));
-    // A new preview starts unturned.
+    // A new preview starts unturned, and the menu no longer claims a turn.
     ASSERT_TRUE(viewer->PreviewDevice(0, {}));
     EXPECT_EQ(rotation.GetOperationCount(), 0);
+    EXPECT_EQ(viewer->CheckedRotateItem(), 0);
+    EXPECT_FALSE(menu.IsChecked(viewer_id::kRotate180));
 }
 
 TEST_F(ViewerStateTest, EnterAndEscapeNeverCloseTheViewer) {
