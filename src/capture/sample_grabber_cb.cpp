@@ -124,14 +124,8 @@ void CSampleGrabberCB::RecordingStep(IGrabberOwner& viewer, const uint8_t* bits,
 }
 
 bool CSampleGrabberCB::SaveFrame(const std::string& path, const uint8_t* bits, int32_t length) {
-    if (bits == nullptr || length <= 0) return false;
-    const int32_t w = width.load(std::memory_order_relaxed);
-    const int32_t h = height.load(std::memory_order_relaxed);
-    if (w <= 0 || h <= 0 || int64_t{length} < int64_t{w} * h * 3) return false;
-    CaptureResolution target = Settings().GetUsingParam().captureresolution;
-    // Until a capture resolution is stored, the photo keeps the frame's own size.
-    if (target.width <= 0 || target.height <= 0) target.width = w, target.height = h;
-    return SaveFrameAsJpeg(path, bits, w, h, target.width, target.height) == S_OK;
+    return orvane::SaveFrame(path, bits, length, width.load(std::memory_order_relaxed),
+                             height.load(std::memory_order_relaxed), &Settings());
 }
 
 }  // namespace orvane

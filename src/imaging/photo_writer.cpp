@@ -145,7 +145,10 @@ bool SaveFrame(const std::string& path, const uint8_t* bits, int32_t length, int
     const CSettingParamManage& manager =
         settings != nullptr ? *settings : *CSettingParamManage::GetInstance();
     // One copy of the record, so that width and height belong to the same resolution.
-    const CaptureResolution target = manager.GetUsingParam().GetCaptureResolution();
+    CaptureResolution target = manager.GetUsingParam().GetCaptureResolution();
+    // Until a capture resolution is stored (no preview has started yet), the photo keeps the frame's
+    // own size rather than being lost.
+    if (target.width == 0 && target.height == 0) target.width = width, target.height = height;
     return SaveFrameAsJpeg(path, bits, width, height, target.width, target.height, strings) == S_OK;
 }
 

@@ -20,9 +20,9 @@ class CLocalizableString;
 // settings and strings may be null: the process-wide instances are then taken at the moment of use.
 
 // Writes the width x height frame at bits (length bytes) to path at the capture resolution of the
-// current settings record. False when nothing was written: no frame, a frame shorter than its size, an
-// unusable capture resolution (all silent), or a failed encode or write (shown as "Save file %s
-// failure" with the reason).
+// current settings record (the frame's own size while none is stored). False when nothing was
+// written: no frame, a frame shorter than its size, an unusable capture resolution (all silent), or a
+// failed encode or write (shown as "Save file %s failure" with the reason).
 bool SaveFrame(const std::string& path, const uint8_t* bits, int32_t length, int32_t width, int32_t height,
                const CSettingParamManage* settings = nullptr, CLocalizableString* strings = nullptr);
 

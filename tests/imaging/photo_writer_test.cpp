@@ -302,6 +302,14 @@ TEST_F(PhotoWriterTest, WriteCutShortKeepsThePreviousFileAndNoPartialOne) {
     EXPECT_EQ(Decode(test::ReadFile(path)).width, 640);
 }
 
+TEST_F(PhotoWriterTest, UnsetCaptureResolutionKeepsTheFrameSize) {
+    SetCaptureResolution(0, 0);
+    const std::string path = photos + "/unset.jpg";
+    ASSERT_TRUE(Save(path, QuadrantFrame(64, 48), 64, 48));
+    EXPECT_EQ(Decode(test::ReadFile(path)).width, 64);
+    EXPECT_EQ(Decode(test::ReadFile(path)).height, 48);
+}
+
 TEST_F(PhotoWriterTest, UnusableInputFailsSilently) {
     AlertRecorder alerts;
     const std::vector<uint8_t> frame = QuadrantFrame(64, 48);
@@ -311,7 +319,7 @@ TEST_F(PhotoWriterTest, UnusableInputFailsSilently) {
     EXPECT_FALSE(SaveFrame(path, frame.data(), 0, 64, 48, &settings, &strings));
     // A sample shorter than the frame size is not read past its end.
     EXPECT_FALSE(SaveFrame(path, frame.data(), int32_t(frame.size()) - 1, 64, 48, &settings, &strings));
-    SetCaptureResolution(0, 0);
+    SetCaptureResolution(0, 48);
     EXPECT_FALSE(Save(path, frame, 64, 48));
     SetCaptureResolution(70000, 48);
     EXPECT_FALSE(Save(path, frame, 64, 48));
