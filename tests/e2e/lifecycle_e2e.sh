@@ -13,61 +13,13 @@ for tool in convert identify import; do
   [ -x "/usr/bin/$tool" ] || { echo "SKIP: ImageMagick ($tool) is not installed"; exit 77; }
 done
 
-work=$(mktemp -d /tmp/orvane-life-XXXXXX)
-xvfb_pid=""
-demo_pid=""
-step="start"
-cleanup() {
-  [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+name=lifecycle_e2e
+# shellcheck source=e2e_lib.sh
+. "$(dirname "$0")/e2e_lib.sh"
+start_display
 
-# On failure: the screen is kept in the working folder (the build tree under ctest) and goes to
-# the log as a small base64 JPEG, with the program's output.
-fail() {
-  echo "FAIL ($step): $*"
-  if [ -n "${DISPLAY:-}" ] && /usr/bin/import -window root "$work/failure.png" 2>/dev/null; then
-    cp "$work/failure.png" "$PWD/lifecycle_e2e-failure.png" 2>/dev/null &&
-      echo "screenshot: $PWD/lifecycle_e2e-failure.png"
-    echo "--- screenshot (JPEG at half size, base64) ---"
-    /usr/bin/convert "$work/failure.png" -resize 50% -quality 60 jpg:- | base64 -w 0
-    echo
-    echo "--- end of screenshot ---"
-  fi
-  [ -f "$work/demo.log" ] && { echo "--- demo.log ---"; tail -40 "$work/demo.log"; }
-  exit 1
-}
-
-# Waits up to $1 seconds for the command in the remaining arguments to succeed.
-wait_for() {
-  local seconds=$1
-  shift
-  local deadline=$((SECONDS + seconds))
-  until "$@" >/dev/null 2>&1; do
-    [ $SECONDS -ge $deadline ] && return 1
-    sleep 0.2
-  done
-}
-alive() { kill -0 "$1" 2>/dev/null; }
-ended() { ! kill -0 "$1" 2>/dev/null; }
-
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$work/display")"
-
-home="$work/home"
-mkdir -p "$home/Documents" "$home/.config/zentrova" "$work/run"
-chmod 700 "$work/run"
-export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR="$work/run" XDG_DOCUMENTS_DIR="$home/Documents"
-export LANG=C.UTF-8 LC_ALL=C.UTF-8
-unset QT_QPA_PLATFORM
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+sandbox_home
+mkdir -p "$home/.config/zentrova"
 
 # A user's settings as the program keeps them: the factory system values, AVI movies, and a timed
 # series of 60 shots a minute for one minute.

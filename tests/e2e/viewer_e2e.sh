@@ -12,50 +12,12 @@ convert=/usr/bin/convert
 identify=/usr/bin/identify
 [ -x "$convert" ] && [ -x "$identify" ] || { echo "SKIP: ImageMagick is not installed"; exit 77; }
 
-work=$(mktemp -d /tmp/orvane-e2e-XXXXXX)
-xvfb_pid=""
-demo_pid=""
-cleanup() {
-  [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+name=viewer_e2e
+# shellcheck source=e2e_lib.sh
+. "$(dirname "$0")/e2e_lib.sh"
+start_display
 
-fail() {
-  echo "FAIL: $*"
-  [ -f "$work/demo.log" ] && tail -20 "$work/demo.log"
-  exit 1
-}
-
-# Waits up to $1 seconds for the command in the remaining arguments to succeed.
-wait_for() {
-  local seconds=$1
-  shift
-  local deadline=$((SECONDS + seconds))
-  until "$@" >/dev/null 2>&1; do
-    [ $SECONDS -ge $deadline ] && return 1
-    sleep 0.2
-  done
-}
-
-# A display of our own: Xvfb picks a free number and writes it to the descriptor.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$work/display")"
-
-home="$work/home"
-mkdir -p "$home/Documents" "$work/run"
-chmod 700 "$work/run"
-export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR="$work/run" XDG_DOCUMENTS_DIR="$home/Documents"
-export LANG=C.UTF-8 LC_ALL=C.UTF-8
-unset QT_QPA_PLATFORM
-# Leaks are the unit tests' business; the window system's libraries keep some memory to the end.
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+sandbox_home
 
 "$demo" >"$work/demo.log" 2>&1 &
 demo_pid=$!
