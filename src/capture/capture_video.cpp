@@ -125,9 +125,7 @@ HRESULT CCaptureVideo::Report(HRESULT code) {
 }
 
 HRESULT CCaptureVideo::ReportBusy(HRESULT code) {
-    ShowAlert(Strings().GetString(
-        "ui_alert_not_preview_device",
-        "Couldn't preview this device,because this device may been using by other applicaiton"));
+    ShowAlert(Strings().GetString(keys::kAlertNotPreviewDevice));
     return code;
 }
 
@@ -479,7 +477,7 @@ CaptureStats CCaptureVideo::GetCaptureStats() const {
 
 void CCaptureVideo::ShowDeviceProperties() {
     if (!built) {
-        ShowAlert(Strings().GetString("ui_alert_no_camera", "没有监听到摄像头硬件"));
+        ShowAlert(Strings().GetString(keys::kAlertNoCameraForControls));
         return;
     }
     if (stream != nullptr && propertiesHandler) propertiesHandler();

@@ -14,6 +14,7 @@
 #include "capture/grabber_owner.h"
 #include "capture/resolution_list.h"
 #include "config/setting.h"
+#include "localization/string_keys.h"
 #include "viewer/viewer_services.h"
 
 class QAbstractButton;
@@ -158,7 +159,7 @@ public:
     CSettingParamManage& Settings() const { return settings; }
     CLocalizableString& Strings() const { return strings; }
     // GetString of the viewer's string table.
-    std::string Text(const char* key, const char* fallback) const;
+    std::string Text(const StringKey& text) const;
 
 public Q_SLOTS:
     void reject() override;
