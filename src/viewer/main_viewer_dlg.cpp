@@ -17,11 +17,11 @@
 #include "base/alert_sink.h"
 #include "base/clock.h"
 #include "base/text.h"
-#include "capture/rotate_sample_imp.h"
-#include "capture/sample_grabber_cb.h"
-#include "capture/timed_shot_queue.h"
 #include "capture/wifi_device_proxy.h"
 #include "config/setting_param_manage.h"
+#include "dispatch/sample_grabber_cb.h"
+#include "dispatch/timed_shot_queue.h"
+#include "imaging/rotate_sample_imp.h"
 #include "localization/localizable_string.h"
 #include "media/saving_loaction_manage.h"
 #include "media/ui/resource_window.h"
@@ -66,7 +66,9 @@ CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
       locations(Or(services_.locations, CSavingLoactionManage::GetInstance())),
       rotation(Or(services_.rotation, RotateSampleImp::GetInstance())),
       wifiLink(Or(services_.wifiLink, CWifiDeviceProxy::GetInstance())),
-      captureSession(CaptureVideoServices{services_.device, &wifiLink, &strings, services_.hive, &settings}) {
+      recordingControl(&settings),
+      captureSession(CaptureVideoServices{services_.device, &wifiLink, &strings, services_.hive,
+                                          &g_previewGrabber, &g_stillGrabber, &recordingControl}) {
     if (services.alerts != nullptr) {
         SetAlertSink(services.alerts);
     } else {
@@ -112,7 +114,6 @@ void CMainViewerDlg::StartSaverThread() {
         box.exec();
         std::exit(0);
     }
-    captureSession.SetSaverThread(&saverThread);
 }
 
 void CMainViewerDlg::SetUp() {

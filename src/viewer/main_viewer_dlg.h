@@ -11,9 +11,10 @@
 #include "capture/capture_state.h"
 #include "capture/capture_video.h"
 #include "capture/capture_viewer.h"
-#include "capture/grabber_owner.h"
 #include "capture/resolution_list.h"
 #include "config/setting.h"
+#include "dispatch/grabber_owner.h"
+#include "dispatch/recording_control.h"
 #include "localization/string_keys.h"
 #include "viewer/viewer_services.h"
 
@@ -189,6 +190,7 @@ private:
 
     CaptureState captureState;  // read by the capture thread on every frame
     std::thread saverThread;
+    CRecordingControl recordingControl;
     CCaptureVideo captureSession;
     DeviceList deviceList;
     std::string currentIdentity;  // empty = nothing previewed

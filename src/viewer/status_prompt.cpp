@@ -6,8 +6,8 @@
 
 #include "base/clock.h"
 #include "base/text.h"
-#include "capture/sample_grabber_cb.h"
 #include "config/setting_param_manage.h"
+#include "dispatch/sample_grabber_cb.h"
 #include "viewer/main_viewer_dlg.h"
 #include "viewer/viewer_controls.h"
 
