@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "base/alert_sink.h"
+#include "base/thread_name.h"
 #include "capture/capture_error.h"
 #include "capture/device_identity.h"
 #include "capture/frame_converter.h"
@@ -407,6 +408,7 @@ void CCaptureVideo::StopPreview() {
 }
 
 void CCaptureVideo::CaptureLoop() {
+    NameThisThread("orv-capture");
     Stream& s = *stream;
     pollfd fds[2] = {{s.fd, POLLIN, 0}, {s.stopEvent, POLLIN, 0}};
     const auto length = static_cast<int32_t>(s.bgr.size());

@@ -467,6 +467,26 @@ TEST_F(CaptureVideoTest, SnapshotButtonPressWritesOnePhoto) {
     EXPECT_TRUE(FramesGoOn(1));
 }
 
+// The names of this process's threads, as `top -H` and debuggers show them.
+std::vector<std::string> ThreadNames() {
+    std::vector<std::string> names;
+    for (const std::string& task : test::ListFolder("/proc/self/task")) {
+        std::string name = test::ReadFile("/proc/self/task/" + task + "/comm");
+        if (!name.empty() && name.back() == '\n') name.pop_back();
+        names.push_back(name);
+    }
+    return names;
+}
+
+TEST_F(CaptureVideoTest, WorkingThreadsCarryTheirNames) {
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    ASSERT_TRUE(FramesGoOn(1));
+    const std::vector<std::string> names = ThreadNames();
+    for (const char* name : {"orv-capture", "orv-still", "orv-saver"}) {
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+    }
+}
+
 // Demuxed video packets of a movie file; -1 when it cannot be opened.
 int64_t CountVideoPackets(const std::string& path) {
     AvInputContext input;
