@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/clock.h"
+#include "base/thread_name.h"
 
 namespace orvane {
 
@@ -30,6 +31,10 @@ void FFMPEGOutputBase::Start(const std::string& path, int32_t fps) {
     writeError.store(0);
     SetErrorText("");
     {
+        std::lock_guard<std::mutex> guard(textLock);
+        closeErrorText.clear();
+    }
+    {
         std::lock_guard<std::mutex> guard(queueLock);
         stop = false;
     }
@@ -48,9 +53,17 @@ int32_t FFMPEGOutputBase::Close() {
 
     int32_t result = 0;
     if (opened) {
-        result = encoder->Finish();
+        const int finished = encoder->Finish();
         encoder.reset();
         opened = false;
+        // The first failure is the one the user can act on (the disk filled during the recording);
+        // the trailer then fails for the same reason.
+        const int duringRecording = writeError.load(std::memory_order_acquire);
+        result = duringRecording < 0 ? duringRecording : finished;
+        if (result < 0) {
+            std::lock_guard<std::mutex> guard(textLock);
+            closeErrorText = MovieFileEncoder::ErrorText(result);
+        }
     }
     std::lock_guard<std::mutex> guard(queueLock);
     frameQueue.clear();
@@ -103,6 +116,11 @@ std::string FFMPEGOutputBase::GetErrorText() const {
     return errorText;
 }
 
+std::string FFMPEGOutputBase::GetCloseErrorText() const {
+    std::lock_guard<std::mutex> guard(textLock);
+    return closeErrorText;
+}
+
 void FFMPEGOutputBase::EncodeFrame(int64_t pts, const uint8_t* bytes) {
     const MovieFileEncoder::EncodeResult result = encoder->Encode(pts, bytes);
     writtenBytes.fetch_add(result.packetBytes, std::memory_order_acq_rel);
@@ -135,6 +153,7 @@ int64_t FFMPEGOutputBase::FramePts() const {
 }
 
 void FFMPEGOutputBase::WorkerLoop() {
+    NameThisThread("orv-record");
     for (;;) {
         PendingFrame frame;
         {

@@ -9,6 +9,7 @@
 
 namespace orvane {
 
+class CLocalizableString;
 class CSettingParamManage;
 
 // The running recording, if any. The streaming thread writes frames to it only while it holds
@@ -24,9 +25,11 @@ bool StartRecording(const std::string& path, int32_t framesPerSecond);
 // The same with the settings taken from `settings` instead of the process-wide manager.
 bool StartRecording(const std::string& path, int32_t framesPerSecond, const CSettingParamManage& settings);
 
-// Interface thread. Finishes the running recording (blocking the streaming thread's next frame until
-// the queued frames are written), then announces the movie through AddSavedFile when the file
-// exists. Nothing when no recording runs.
-void StopRecording();
+// Interface thread. Takes the running recording out of the slot, so that the streaming thread goes on
+// at once, and finishes it: the queued frames are encoded and the file is closed. A file that could
+// not be written whole is told with an alert ("Cannot write file: ..."); the movie is announced
+// through AddSavedFile only when its first picture decodes. Nothing when no recording runs.
+// `strings` gives the alert's text (nullptr: the process-wide table).
+void StopRecording(CLocalizableString* strings = nullptr);
 
 }  // namespace orvane
