@@ -187,6 +187,15 @@ std::string CSettingDlg::Text(const char* key, const char* fallback) const {
     return strings.GetString(key, fallback);
 }
 
+void CSettingDlg::SaveRecord(const CSettingParam& record) {
+    // The record serves this run whatever happens; the user must know that it will not be there next
+    // time, and why.
+    if (const int error = settings.SetUsingParam(record); error != 0) {
+        ShowAlert(Format(Text("ui_alert_cannot_write_file", "Cannot write file: %s"),
+                         settings.GetSettingsFile() + ": " + SystemErrorText(error)));
+    }
+}
+
 std::string CSettingDlg::TextOf(int id) const {
     const QWidget* widget = Control(id);
     if (const auto* edit = qobject_cast<const QLineEdit*>(widget)) return edit->text().toStdString();
@@ -406,7 +415,7 @@ void CSettingDlg::OnApply() {
         return;
     }
 
-    settings.SetUsingParam(record);
+    SaveRecord(record);
     CSavingLoactionManage(&settings).CreateResourceFolders();
     accept();
 }
