@@ -153,7 +153,8 @@ void CFolderWatch::WatchThreadProc(std::string root) {
             FlushPendingMove();
             Deliver();
             receiver(std::nullopt);
-            ArmRoot();
+            // Made again already (moved away and replaced): what it holds may predate the new watches.
+            if (ArmRoot()) receiver(std::nullopt);
         } else if (wayChanged && ArmRoot()) {
             // The root is back, with whatever was made in it meanwhile.
             receiver(std::nullopt);

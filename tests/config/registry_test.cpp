@@ -260,8 +260,8 @@ TEST_F(RegistryTest, ByteOrderMarkInFrontIsSkipped) {
 
 TEST_F(RegistryTest, SymlinkedFileIsWrittenThroughItsLink) {
     // A dotfile manager keeps the real file elsewhere and links it into place.
-    const std::string real = box / "dotfiles/zentrova/settings.conf";
-    test::MakeFolders(box / "dotfiles/zentrova");
+    const std::string real = box / "home/dotfiles/zentrova/settings.conf";
+    test::MakeFolders(box / "home/dotfiles/zentrova");
     test::MakeFolders(box.ConfigHome() + "/zentrova");
     WriteFile(real, "[software\\zentrova\\using\\system]\n\"moviesizemax\"=dword:00000020\n");
     ASSERT_EQ(::symlink("../../dotfiles/zentrova/settings.conf", UserFile().c_str()), 0);
@@ -275,7 +275,7 @@ TEST_F(RegistryTest, SymlinkedFileIsWrittenThroughItsLink) {
     EXPECT_EQ(LinkTarget(UserFile()), "../../dotfiles/zentrova/settings.conf") << "the link was replaced";
     EXPECT_NE(ReadFile(real).find("\"moviesizemax\"=dword:00000040"), std::string::npos);
     EXPECT_EQ(test::ListFolder(box.ConfigHome() + "/zentrova"), std::vector<std::string>{"settings.conf"});
-    EXPECT_EQ(test::ListFolder(box / "dotfiles/zentrova"), std::vector<std::string>{"settings.conf"});
+    EXPECT_EQ(test::ListFolder(box / "home/dotfiles/zentrova"), std::vector<std::string>{"settings.conf"});
 }
 
 TEST_F(RegistryTest, DamagedSymlinkedFileIsKeptAsItWasNotAsALink) {
@@ -334,7 +334,7 @@ TEST_F(RegistryTest, FullDiskSaveTellsTheReasonAndTheKeptCopyOnlyOnceASaveWorked
         ::setrlimit(RLIMIT_FSIZE, &limit);
         if (hive.Save() != 0) ::_exit(15);
         if (childAlerts.Alerts().size() != 1) ::_exit(16);
-        if (childAlerts.Alerts()[0].find(UserFile() + ".damaged ") == std::string::npos) ::_exit(17);
+        if (childAlerts.Alerts()[0].find(UserFile() + ".damaged,") == std::string::npos) ::_exit(17);
         if (ReadFile(UserFile() + ".damaged") != damaged) ::_exit(18);
         // One copy, though the first attempt made it already.
         if (test::ListFolder(box.ConfigHome() + "/zentrova").size() != 2) ::_exit(19);

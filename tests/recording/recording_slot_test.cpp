@@ -129,8 +129,10 @@ struct StopOutcome {
     bool announced = false;  // AddSavedFile of the movie
 };
 
-StopOutcome RecordAndStopInChild(const CSettingParamManage& settings, const std::string& path, int64_t limit) {
-    constexpr int kFrames = 8;  // fewer than the output's queue holds: none is dropped
+// `frames` noise frames of 320 x 240 (some 60 KB each once encoded), fewer than the output's queue
+// holds: none is dropped.
+StopOutcome RecordAndStopInChild(const CSettingParamManage& settings, const std::string& path, int64_t limit,
+                                 int frames = 8) {
     const pid_t child = ::fork();
     if (child == 0) {
         if (limit > 0) {
@@ -145,7 +147,7 @@ StopOutcome RecordAndStopInChild(const CSettingParamManage& settings, const std:
             test::ManualClock clock;
             CLocalizableString strings(&settings, GetModuleFolder());
             if (!StartRecording(path, 30, settings)) ::_exit(64);
-            for (int number = 0; number < kFrames; ++number) {
+            for (int number = 0; number < frames; ++number) {
                 const std::vector<uint8_t> frame = test::MakeNoiseFrame(320, 240, number);
                 std::lock_guard<std::mutex> guard(g_recordingLock);
                 if (g_recordingOutput == nullptr || g_recordingOutput->WriteFrame(320, 240, frame.data(), 24) != 0)
@@ -199,8 +201,9 @@ TEST_F(RecordingSlotTest, DiskFullAtStopIsToldAndOnlyAPlayableMovieIsAnnounced) 
         EXPECT_TRUE(movie.opened);
         EXPECT_GE(movie.frames.size(), 1u);
 
-        // The disk was full before any picture reached it: told, and nothing unplayable is shown.
-        const StopOutcome empty = RecordAndStopInChild(settings, box / "empty", 100);
+        // The disk was full before any picture reached it (two frames stay in the file's write buffer
+        // until Stop): told, and nothing unplayable is shown.
+        const StopOutcome empty = RecordAndStopInChild(settings, box / "empty", 100, 2);
         EXPECT_TRUE(empty.told);
         EXPECT_FALSE(empty.otherAlert);
         EXPECT_FALSE(empty.announced);
