@@ -97,6 +97,7 @@ inline constexpr KeyEntry kKeyTable[] = {
     {"ui_setting_lab_wifi_port", "Port"},
     {"ui_alert_open_website", "Could not open the web address %s"},
     {"ui_camera_controls_none", "This camera offers no controls."},
+    {"ui_alert_cannot_write_file", "Cannot write file: %s"},
 };
 
 }  // namespace orvane::test
