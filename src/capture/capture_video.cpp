@@ -9,18 +9,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <system_error>
 
 #include "base/alert_sink.h"
+#include "base/thread_name.h"
 #include "capture/capture_error.h"
 #include "capture/device_identity.h"
 #include "capture/frame_converter.h"
-#include "capture/sample_grabber_cb.h"
+#include "capture/frame_sink.h"
+#include "capture/movie_recorder.h"
 #include "capture/still_button.h"
-#include "capture/timed_shot_queue.h"
 #include "capture/wifi_device_proxy.h"
 #include "localization/localizable_string.h"
-#include "recording/recording_slot.h"
 
 namespace orvane {
 
@@ -62,7 +63,8 @@ public:
         size_t length = 0;
     };
 
-    Stream(IDeviceFile& device, int fd) : device(device), fd(fd), still(device, g_stillGrabber) {}
+    Stream(IDeviceFile& device, int fd, IFrameSink* stillSink)
+        : device(device), fd(fd), still(device, stillSink) {}
     ~Stream() {
         still.Stop();
         if (streaming) {
@@ -99,13 +101,7 @@ public:
 
 CCaptureVideo::CCaptureVideo(const CaptureVideoServices& services_) : services(services_) {}
 
-CCaptureVideo::~CCaptureVideo() {
-    StopPreview();
-    if (saverThread != nullptr && saverThread->joinable()) {
-        StopTimedShotSaver();
-        saverThread->join();
-    }
-}
+CCaptureVideo::~CCaptureVideo() { StopPreview(); }
 
 IDeviceFile& CCaptureVideo::Device() const {
     return services.device != nullptr ? *services.device : CurrentDeviceFile();
@@ -125,9 +121,7 @@ HRESULT CCaptureVideo::Report(HRESULT code) {
 }
 
 HRESULT CCaptureVideo::ReportBusy(HRESULT code) {
-    ShowAlert(Strings().GetString(
-        "ui_alert_not_preview_device",
-        "Couldn't preview this device,because this device may been using by other applicaiton"));
+    ShowAlert(Strings().GetString(keys::kAlertNotPreviewDevice));
     return code;
 }
 
@@ -154,7 +148,7 @@ bool CCaptureVideo::BindDevice(int32_t index) {
 
         const int fd = device->Open(entry.node, O_RDWR | O_NONBLOCK);
         if (fd < 0) return false;
-        stream = std::make_unique<Stream>(*device, fd);
+        stream = std::make_unique<Stream>(*device, fd, services.stillSink);
         boundIdentity = wifi ? std::string(kWifiDeviceName) : entry.devicePath;
         boundUsbDevice = entry.usbDevice;
         // The preview goes on without the shutter button should the link have no thread.
@@ -333,6 +327,7 @@ HRESULT CCaptureVideo::StartPreview(int32_t index, void* /*host*/, CaptureResolu
     statFrames = 0;
     statDelivered = 0;
     statDropped = 0;
+    statLost = 0;
     statCpuNs = 0;
     streamEnded = false;
     built = true;
@@ -356,8 +351,7 @@ HRESULT CCaptureVideo::StartPreview(int32_t index, void* /*host*/, CaptureResolu
     s.width = width;
     s.height = height;
     s.bgr.assign(s.converter.OutputSize(), 0);
-    g_previewGrabber.width = width;
-    g_previewGrabber.height = height;
+    if (services.previewSink != nullptr) services.previewSink->SetFrameSize(width, height);
     if (!resolution.interpolation) {
         resolution.width = width;
         resolution.height = height;
@@ -414,9 +408,11 @@ void CCaptureVideo::StopPreview() {
 }
 
 void CCaptureVideo::CaptureLoop() {
+    NameThisThread("orv-capture");
     Stream& s = *stream;
     pollfd fds[2] = {{s.fd, POLLIN, 0}, {s.stopEvent, POLLIN, 0}};
     const auto length = static_cast<int32_t>(s.bgr.size());
+    std::optional<uint32_t> lastSequence;
     for (;;) {
         fds[0].revents = fds[1].revents = 0;
         const int ready = device->Poll(fds, 2, kPollTimeoutMs);
@@ -435,6 +431,11 @@ void CCaptureVideo::CaptureLoop() {
         }
         if (buffer.index >= s.buffers.size()) break;
         statFrames.fetch_add(1, std::memory_order_relaxed);
+        // The driver numbers every frame it made, also those it had no free buffer for.
+        if (lastSequence && buffer.sequence > *lastSequence + 1) {
+            statLost.fetch_add(buffer.sequence - *lastSequence - 1, std::memory_order_relaxed);
+        }
+        lastSequence = buffer.sequence;
 
         const Stream::Mapped& area = s.buffers[buffer.index];
         size_t used = buffer.bytesused != 0 ? buffer.bytesused : buffer.length;
@@ -445,7 +446,8 @@ void CCaptureVideo::CaptureLoop() {
             if (s.still.WantsFrame()) s.still.OfferFrame(s.bgr.data(), length);
             const double sampleTime = static_cast<double>(buffer.timestamp.tv_sec) +
                                       static_cast<double>(buffer.timestamp.tv_usec) / 1e6;
-            g_previewGrabber.BufferCB(sampleTime, s.bgr.data(), length);
+            if (services.previewSink != nullptr)
+                services.previewSink->BufferCB(sampleTime, s.bgr.data(), length);
             mailbox.Publish(s.bgr.data(), s.width, s.height);
             statDelivered.fetch_add(1, std::memory_order_relaxed);
         } else {
@@ -472,6 +474,7 @@ CaptureStats CCaptureVideo::GetCaptureStats() const {
     stats.frames = statFrames.load(std::memory_order_relaxed);
     stats.delivered = statDelivered.load(std::memory_order_relaxed);
     stats.dropped = statDropped.load(std::memory_order_relaxed);
+    stats.lost = statLost.load(std::memory_order_relaxed);
     stats.threadCpuNs = statCpuNs.load(std::memory_order_relaxed);
     stats.ended = streamEnded.load(std::memory_order_acquire);
     return stats;
@@ -479,7 +482,7 @@ CaptureStats CCaptureVideo::GetCaptureStats() const {
 
 void CCaptureVideo::ShowDeviceProperties() {
     if (!built) {
-        ShowAlert(Strings().GetString("ui_alert_no_camera", "没有监听到摄像头硬件"));
+        ShowAlert(Strings().GetString(keys::kAlertNoCameraForControls));
         return;
     }
     if (stream != nullptr && propertiesHandler) propertiesHandler();
@@ -487,14 +490,12 @@ void CCaptureVideo::ShowDeviceProperties() {
 
 void CCaptureVideo::StartRecording(const std::string& path) {
     if (framesPerSecond == 0) framesPerSecond = 12;
-    if (services.settings != nullptr) {
-        orvane::StartRecording(path, framesPerSecond, *services.settings);
-    } else {
-        orvane::StartRecording(path, framesPerSecond);
-    }
+    if (services.recorder != nullptr) services.recorder->StartRecording(path, framesPerSecond);
 }
 
-void CCaptureVideo::StopRecording() { orvane::StopRecording(); }
+void CCaptureVideo::StopRecording() {
+    if (services.recorder != nullptr) services.recorder->StopRecording();
+}
 
 std::vector<CameraControl> CCaptureVideo::GetControls() {
     if (stream == nullptr) return {};

@@ -1,4 +1,5 @@
 #include "media/folder_watch.h"
+#include "base/thread_name.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -3,7 +3,6 @@
 #include "base/alert_sink.h"
 #include "base/text.h"
 #include "config/setting_param_manage.h"
-#include "localization/localizable_string.h"
 #include "recording/ffmpeg_avi_output.h"
 #include "recording/ffmpeg_output.h"
 #include "recording/first_video_frame.h"
@@ -43,7 +42,7 @@ bool StartRecording(const std::string& path, int32_t framesPerSecond, const CSet
     return true;
 }
 
-void StopRecording(CLocalizableString* strings) {
+void StopRecording(const std::string& cannotWriteText) {
     std::unique_ptr<IVideoOutput> output;
     {
         std::lock_guard<std::mutex> guard(g_recordingLock);
@@ -58,9 +57,7 @@ void StopRecording(CLocalizableString* strings) {
     output.reset();
 
     if (!closed) {
-        CLocalizableString& table = strings != nullptr ? *strings : *CLocalizableString::GetInstance();
-        ShowAlert(Format(table.GetString("ui_alert_cannot_write_file", "Cannot write file: %s"),
-                         fileName + ": " + reason));
+        ShowAlert(Format(cannotWriteText, fileName + ": " + reason));
     }
     // A recording that never received a frame created no file, and a disk that filled before the
     // first frames reached it left one that nothing can play: neither is put into the panel.

@@ -9,7 +9,6 @@
 
 namespace orvane {
 
-class CLocalizableString;
 class CSettingParamManage;
 
 // The running recording, if any. The streaming thread writes frames to it only while it holds
@@ -29,7 +28,7 @@ bool StartRecording(const std::string& path, int32_t framesPerSecond, const CSet
 // at once, and finishes it: the queued frames are encoded and the file is closed. A file that could
 // not be written whole is told with an alert ("Cannot write file: ..."); the movie is announced
 // through AddSavedFile only when its first picture decodes. Nothing when no recording runs.
-// `strings` gives the alert's text (nullptr: the process-wide table).
-void StopRecording(CLocalizableString* strings = nullptr);
+// `cannotWriteText`: the alert's text in the user's language, with one %s for the file and the reason.
+void StopRecording(const std::string& cannotWriteText = "Cannot write file: %s");
 
 }  // namespace orvane

@@ -11,9 +11,12 @@
 #include "capture/capture_state.h"
 #include "capture/capture_video.h"
 #include "capture/capture_viewer.h"
-#include "capture/grabber_owner.h"
 #include "capture/resolution_list.h"
 #include "config/setting.h"
+#include "dispatch/grabber_owner.h"
+#include "dispatch/photo_saver.h"
+#include "dispatch/recording_control.h"
+#include "localization/string_keys.h"
 #include "viewer/viewer_services.h"
 
 class QAbstractButton;
@@ -141,6 +144,7 @@ public:
     // --- Parts for the dialogs and the tests ------------------------------------------------------
 
     CCaptureVideo& CaptureSession() { return captureSession; }
+    CPhotoSaver& PhotoSaver() { return photoSaver; }
     const DeviceList& GetDeviceList() const { return deviceList; }
     const std::string& CurrentIdentity() const { return currentIdentity; }
     const ResolutionList& GetResolutionList() const { return resolutionList; }
@@ -158,7 +162,7 @@ public:
     CSettingParamManage& Settings() const { return settings; }
     CLocalizableString& Strings() const { return strings; }
     // GetString of the viewer's string table.
-    std::string Text(const char* key, const char* fallback) const;
+    std::string Text(const StringKey& text) const;
 
 public Q_SLOTS:
     void reject() override;
@@ -187,7 +191,8 @@ private:
     CWifiDeviceProxy& wifiLink;
 
     CaptureState captureState;  // read by the capture thread on every frame
-    std::thread saverThread;
+    CPhotoSaver photoSaver;
+    CRecordingControl recordingControl;
     CCaptureVideo captureSession;
     DeviceList deviceList;
     std::string currentIdentity;  // empty = nothing previewed

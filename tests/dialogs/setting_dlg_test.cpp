@@ -185,7 +185,7 @@ TEST_F(SettingDlgTest, ASaveThatFailedIsToldWithTheSystemsReason) {
     Type(kMaxSizeEdit, "512");
     dlg.OnApply();
     EXPECT_EQ(alerts.Alerts(),
-              std::vector<std::string>{Format(Text("ui_alert_cannot_write_file", "Cannot write file: %s"),
+              std::vector<std::string>{Format(strings->GetString(keys::kAlertCannotWriteFile),
                                               folder + "/settings.conf: Not a directory")});
     // The settings hold for this run all the same.
     EXPECT_TRUE(Accepted());

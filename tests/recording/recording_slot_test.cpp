@@ -16,10 +16,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "base/module_folder.h"
 #include "config/registry_hive.h"
 #include "config/setting_param_manage.h"
-#include "localization/localizable_string.h"
 #include "recording/ffmpeg_avi_output.h"
 #include "recording/movie_probe.h"
 #include "recording/observed_output.h"
@@ -145,7 +143,6 @@ StopOutcome RecordAndStopInChild(const CSettingParamManage& settings, const std:
             test::AlertRecorder alerts;
             SavedFileRecorder saved;
             test::ManualClock clock;
-            CLocalizableString strings(&settings, GetModuleFolder());
             if (!StartRecording(path, 30, settings)) ::_exit(64);
             for (int number = 0; number < frames; ++number) {
                 const std::vector<uint8_t> frame = test::MakeNoiseFrame(320, 240, number);
@@ -159,7 +156,7 @@ StopOutcome RecordAndStopInChild(const CSettingParamManage& settings, const std:
                 std::lock_guard<std::mutex> guard(g_recordingLock);
                 file = g_recordingOutput->GetFileName();
             }
-            StopRecording(&strings);
+            StopRecording();
             for (const std::string& alert : alerts.Alerts()) {
                 const bool ours = alert == "Cannot write file: " + file + ": File too large";
                 outcome |= ours ? 1 : 2;

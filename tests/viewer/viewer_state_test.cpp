@@ -4,8 +4,7 @@
 #include <filesystem>
 
 #include "base/text.h"
-#include "capture/sample_grabber_cb.h"
-#include "capture/timed_shot_queue.h"
+#include "dispatch/sample_grabber_cb.h"
 #include "viewer/status_prompt.h"
 #include "viewer_fixture.h"
 #include "widgets/bc_menu.h"
@@ -318,7 +317,6 @@ TEST_F(ViewerStateTest, ClosingLeavesNoThreadBehind) {
     viewer.reset();
     QCoreApplication::processEvents();
     EXPECT_EQ(ThreadCount(), before);
-    EXPECT_EQ(g_timedShotSaverRun.load(), 0);
 }
 
 class NoCameraTest : public ViewerFixture {

@@ -5,10 +5,12 @@
 #include <string>
 
 #include "base/hresult.h"
-#include "capture/grabber_owner.h"
+#include "capture/frame_sink.h"
+#include "dispatch/grabber_owner.h"
 
 namespace orvane {
 
+class CPhotoSaver;
 class RotateSampleImp;
 class CSettingParamManage;
 class CSavingLoactionManage;
@@ -18,13 +20,16 @@ struct GrabberServices {
     RotateSampleImp* rotation = nullptr;
     CSettingParamManage* settings = nullptr;
     CSavingLoactionManage* locations = nullptr;
+    // Where photos are handed for writing; while null no photo is taken (a request still ends).
+    CPhotoSaver* saver = nullptr;
 };
 
 // Every frame of a running capture passes through BufferCB: turned by the queued rotation
-// operations, written as a single photo, queued for a due timed shot and handed to the recording.
+// operations, handed to the photo saver as a single photo or a due timed shot, and handed to the
+// recording. Nothing slow happens here: the saver encodes and writes on its own thread.
 // Two instances exist for the program's life: g_previewGrabber (the full dispatch) and
 // g_stillGrabber (each frame of the camera's snapshot button becomes a photo).
-class CSampleGrabberCB {
+class CSampleGrabberCB final : public IFrameSink {
 public:
     explicit CSampleGrabberCB(int32_t stillPin);
 
@@ -34,7 +39,11 @@ public:
     // Runs on the streaming thread of the pin this instance serves. `bits` holds one BGR24 frame of
     // width x height, rows bottom-up; it may be turned in place. Returns S_OK, or E_POINTER for a
     // null frame when the preview instance has work to do.
-    HRESULT BufferCB(double sampleTime, uint8_t* bits, int32_t length);
+    HRESULT BufferCB(double sampleTime, uint8_t* bits, int32_t length) override;
+    void SetFrameSize(int32_t newWidth, int32_t newHeight) override {
+        width.store(newWidth);
+        height.store(newHeight);
+    }
 
     // Writes the frame as a photo at the stored capture resolution; true when the file was written.
     bool SaveFrame(const std::string& path, const uint8_t* bits, int32_t length);
@@ -57,13 +66,15 @@ public:
     const int32_t stillPin;
 
 private:
-    void TakeSinglePhoto(const uint8_t* bits, int32_t length);
+    // Hands the frame to the saver; false when it was not taken (no saver, a short frame).
+    bool TakeSinglePhoto(const uint8_t* bits, int32_t length, bool postShotDone);
     void TimedShotStep(IGrabberOwner& viewer, CaptureState& state, const uint8_t* bits, int32_t length);
     void RecordingStep(IGrabberOwner& viewer, const uint8_t* bits, int32_t length);
 
     std::atomic<RotateSampleImp*> rotation{nullptr};
     std::atomic<CSettingParamManage*> settings{nullptr};
     std::atomic<CSavingLoactionManage*> locations{nullptr};
+    std::atomic<CPhotoSaver*> saver{nullptr};
 };
 
 extern CSampleGrabberCB g_previewGrabber;
