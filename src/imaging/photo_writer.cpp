@@ -15,6 +15,7 @@ extern "C" {
 #include "base/text.h"
 #include "base/turbojpeg_handles.h"
 #include "config/setting_param_manage.h"
+#include "imaging/exif_thumbnail.h"
 #include "localization/localizable_string.h"
 
 namespace orvane {
@@ -119,7 +120,10 @@ HRESULT WriteJpeg(const std::string& path, const VideoFrame& bitmap, CLocalizabl
         ShowSaveFailure(path, reason != nullptr ? reason : "", strings);
         return E_FAIL;
     }
-    if (const int error = WriteFileAtomically(path, jpeg.get(), jpegSize); error != 0) {
+    // A small upright copy of the picture rides along in an Exif block, for thumbnails.
+    const std::vector<uint8_t> file =
+        WithExifThumbnail(jpeg.get(), jpegSize, bitmap.bits, bitmap.width, bitmap.height, /*bottomUp=*/true);
+    if (const int error = WriteFileAtomically(path, file.data(), file.size()); error != 0) {
         ShowSaveFailure(path, SystemErrorText(error), strings);
         return E_FAIL;
     }

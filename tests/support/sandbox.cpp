@@ -45,8 +45,10 @@ Sandbox::Sandbox() {
 
 Sandbox::~Sandbox() {
     for (const auto& [name, value] : savedEnv) {
-        if (value == kUnset) ::unsetenv(name.c_str());
-        else ::setenv(name.c_str(), value.c_str(), 1);
+        if (value == kUnset)
+            ::unsetenv(name.c_str());
+        else
+            ::setenv(name.c_str(), value.c_str(), 1);
     }
     std::error_code ec;
     // Folders a test made read-only must become writable again to be removed.
@@ -124,7 +126,7 @@ bool MakeFolders(const std::string& path) {
 }
 
 bool Exists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
 }
 
