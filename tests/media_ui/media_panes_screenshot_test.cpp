@@ -67,6 +67,8 @@ TEST_F(MediaPanesPicture, WritesTheTwoPanesForReview) {
     }));
     Drain();
     photoView->Panel()->SetScrollPosition(150);
+    ASSERT_TRUE(SettlePanel(*photoView->Panel()));
+    ASSERT_TRUE(SettlePanel(*movieView->Panel()));
 
     const QImage picture = frame.grab().toImage();
     MakeFolders(folder);

@@ -28,11 +28,13 @@ Sandbox::Sandbox() {
     root = buffer.data();
     MakeFolders(Documents());
     MakeFolders(ConfigHome());
+    MakeFolders(CacheHome());
     MakeFolders(root + "/run");
     ::chmod((root + "/run").c_str(), 0700);
     const std::pair<const char*, std::string> vars[] = {
         {"HOME", Home()},
         {"XDG_CONFIG_HOME", ConfigHome()},
+        {"XDG_CACHE_HOME", CacheHome()},
         {"XDG_RUNTIME_DIR", root + "/run"},
         {"XDG_DOCUMENTS_DIR", Documents()},
     };

@@ -1,0 +1,147 @@
+#include "media/ui/thumbnail_loader.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <QMetaObject>
+#include <algorithm>
+#include <system_error>
+
+#include "base/thread_name.h"
+
+namespace orvane {
+
+namespace {
+
+// Below the interface and capture threads, which get about ten times the share of a core when they
+// compete with a worker; not the very lowest, where any other program's build would hold the
+// thumbnails back for minutes.
+constexpr int kWorkerNice = 10;
+// Cache writes that wait beyond this are dropped: the cache is only an aid.
+constexpr size_t kMaxKeeps = 512;
+
+void LowerThisThread() {
+    const auto thread = static_cast<id_t>(::syscall(SYS_gettid));
+    ::setpriority(PRIO_PROCESS, thread, kWorkerNice);
+}
+
+}  // namespace
+
+int CThumbnailLoader::DefaultWorkerCount() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores / 2, 2u, 4u));
+}
+
+CThumbnailLoader::CThumbnailLoader(CThumbnailMaker maker_, ResultHandler onResult_, int count,
+                                   QObject* parent)
+    : QObject(parent), maker(std::move(maker_)), onResult(std::move(onResult_)) {
+    if (count <= 0) count = DefaultWorkerCount();
+    for (int i = 0; i < count; ++i) {
+        try {
+            workers.emplace_back(&CThumbnailLoader::WorkerProc, this);
+        } catch (const std::system_error&) {
+            break;  // fewer workers; none at all leaves the rows as placeholders
+        }
+    }
+}
+
+CThumbnailLoader::~CThumbnailLoader() {
+    {
+        std::lock_guard guard(lock);
+        stopping = true;
+        queue.clear();
+        keeps.clear();
+        for (const auto& work : running) work->cancelled->store(true, std::memory_order_release);
+    }
+    wake.notify_all();
+    for (std::thread& worker : workers) worker.join();
+}
+
+void CThumbnailLoader::Want(std::vector<ThumbnailRequest> requests) {
+    {
+        std::lock_guard guard(lock);
+        for (const auto& work : running) {
+            const bool wanted = std::any_of(requests.begin(), requests.end(), [&](const ThumbnailRequest& r) {
+                return r.SameWork(work->request);
+            });
+            if (!wanted) work->cancelled->store(true, std::memory_order_release);
+        }
+        queue.clear();
+        for (ThumbnailRequest& request : requests) {
+            const bool underWay = std::any_of(running.begin(), running.end(), [&](const auto& work) {
+                return work->request.SameWork(request) && !work->cancelled->load(std::memory_order_acquire);
+            });
+            const bool queued = std::any_of(queue.begin(), queue.end(),
+                                            [&](const ThumbnailRequest& r) { return r.SameWork(request); });
+            if (!underWay && !queued) queue.push_back(std::move(request));
+        }
+    }
+    wake.notify_all();
+}
+
+bool CThumbnailLoader::Idle() const {
+    std::lock_guard guard(lock);
+    return queue.empty() && running.empty() && keeps.empty();
+}
+
+void CThumbnailLoader::Deliver(ThumbnailResult result) {
+    // Queued: runs on the interface thread, or never when the loader is gone by then.
+    QMetaObject::invokeMethod(
+        this, [this, result = std::move(result)]() mutable { onResult(std::move(result)); },
+        Qt::QueuedConnection);
+}
+
+void CThumbnailLoader::WorkerProc() {
+    NameThisThread("orv-thumb");
+    LowerThisThread();
+    std::unique_lock guard(lock);
+    for (;;) {
+        wake.wait(guard, [this] { return stopping || !queue.empty() || !keeps.empty(); });
+        if (stopping) return;
+        if (!queue.empty()) {
+            auto work = std::make_shared<Running>(
+                Running{std::move(queue.front()), std::make_shared<std::atomic<bool>>(false)});
+            queue.pop_front();
+            running.push_back(work);
+            guard.unlock();
+
+            bool unchanged = false;
+            ThumbnailResult result;
+            CThumbnailMaker::Keep keep;
+            if (work->request.check) {
+                FileSignature now;
+                unchanged = FileSignature::Read(work->request.path, now) && now == work->request.known;
+            }
+            if (!unchanged) result = maker.Make(work->request, *work->cancelled, keep);
+            const bool cancelled = work->cancelled->load(std::memory_order_acquire);
+            // Posted before the work leaves `running`, so that once Idle() holds, every result is
+            // already on its way to the interface thread.
+            const bool fromFile = result.fromFile;
+            if (!cancelled && !unchanged) Deliver(std::move(result));
+
+            guard.lock();
+            running.erase(std::find(running.begin(), running.end(), work));
+            if (cancelled) {
+                cancelledCount.fetch_add(1, std::memory_order_acq_rel);
+            } else if (!unchanged) {
+                made.fetch_add(1, std::memory_order_acq_rel);
+                if (fromFile) decoded.fetch_add(1, std::memory_order_acq_rel);
+                if (keep.any && keeps.size() < kMaxKeeps) keeps.push_back(std::move(keep));
+            }
+            continue;
+        }
+        CThumbnailMaker::Keep keep = std::move(keeps.front());
+        keeps.pop_front();
+        // Counts as running, so that Idle() stays false until the file is written.
+        auto marker = std::make_shared<Running>(
+            Running{ThumbnailRequest{}, std::make_shared<std::atomic<bool>>(false)});
+        running.push_back(marker);
+        guard.unlock();
+        maker.Store(keep);
+        guard.lock();
+        running.erase(std::find(running.begin(), running.end(), marker));
+    }
+}
+
+}  // namespace orvane

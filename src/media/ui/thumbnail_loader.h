@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "media/ui/thumbnail_maker.h"
+
+namespace orvane {
+
+// Makes thumbnails on a small pool of low-priority worker threads ("orv-thumb") and hands each result
+// to the interface thread through a queued call, never waiting for it. The panel says at every paint
+// which rows it wants, most wanted first; what it no longer wants is dropped from the queue, and work
+// already under way on such a row is cancelled. Writing to the desktop's cache waits until no
+// thumbnail is wanted.
+//
+// Want, Idle and the counters are for the interface thread (the thread the loader lives in). No lock
+// is held while a thumbnail is made or written.
+class CThumbnailLoader final : public QObject {
+    Q_OBJECT
+
+public:
+    using ResultHandler = std::function<void(ThumbnailResult)>;
+
+    // `onResult` runs on the interface thread for every thumbnail made (not for unchanged checks or
+    // cancelled work). `workers` 0: a count fitted to the machine.
+    CThumbnailLoader(CThumbnailMaker maker, ResultHandler onResult, int workers = 0,
+                     QObject* parent = nullptr);
+    // Cancels what runs, drops what waits, and joins the workers.
+    ~CThumbnailLoader() override;
+
+    // Replaces what is wanted with `requests`, first = most wanted.
+    void Want(std::vector<ThumbnailRequest> requests);
+    // True when nothing waits or runs, cache writes included.
+    bool Idle() const;
+    // Thumbnails made from their file or the desktop's cache since construction (not checks that found
+    // the file unchanged), and requests cancelled while they ran.
+    uint64_t MadeCount() const { return made.load(std::memory_order_acquire); }
+    uint64_t CancelledCount() const { return cancelledCount.load(std::memory_order_acquire); }
+    // Of those made, the ones made by reading the file itself.
+    uint64_t DecodedCount() const { return decoded.load(std::memory_order_acquire); }
+    int WorkerCount() const { return static_cast<int>(workers.size()); }
+
+    static int DefaultWorkerCount();
+
+private:
+    struct Running {
+        ThumbnailRequest request;
+        std::shared_ptr<std::atomic<bool>> cancelled;
+    };
+
+    void WorkerProc();
+    void Deliver(ThumbnailResult result);
+
+    CThumbnailMaker maker;
+    ResultHandler onResult;
+
+    mutable std::mutex lock;  // guards queue, running, keeps and stopping
+    std::condition_variable wake;
+    std::deque<ThumbnailRequest> queue;
+    std::vector<std::shared_ptr<Running>> running;
+    std::deque<CThumbnailMaker::Keep> keeps;
+    bool stopping = false;
+
+    std::atomic<uint64_t> made{0};
+    std::atomic<uint64_t> cancelledCount{0};
+    std::atomic<uint64_t> decoded{0};
+    std::vector<std::thread> workers;
+};
+
+}  // namespace orvane
