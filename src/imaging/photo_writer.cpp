@@ -48,7 +48,7 @@ int WriteFileAtomically(const std::string& path, const unsigned char* data, size
 
 void ShowSaveFailure(const std::string& path, const std::string& reason, CLocalizableString* strings) {
     CLocalizableString& table = strings != nullptr ? *strings : *CLocalizableString::GetInstance();
-    ShowAlert(Format(table.GetString("ui_alert_savefile", "Save file %s failure"), path) + reason);
+    ShowAlert(Format(table.GetString(keys::kAlertSavefile), path) + reason);
 }
 
 }  // namespace

@@ -85,8 +85,7 @@ bool COrvaneApp::IsSingleInstance() {
     if (error != EWOULDBLOCK) return true;
     CLocalizableString& strings =
         options.viewer.strings != nullptr ? *options.viewer.strings : *CLocalizableString::GetInstance();
-    Alert(strings.GetString("ui_alert_have_running_application",
-                            "Failure to lanuch applicaiton,Because it has been run"));
+    Alert(strings.GetString(keys::kAlertHaveRunningApplication));
     return false;
 }
 
