@@ -47,6 +47,7 @@ CThumbnailLoader::CThumbnailLoader(CThumbnailMaker maker_, ResultHandler onResul
 }
 
 CThumbnailLoader::~CThumbnailLoader() {
+    delete wanted.exchange(nullptr, std::memory_order_acq_rel);
     {
         std::lock_guard guard(lock);
         stopping = true;
@@ -59,30 +60,55 @@ CThumbnailLoader::~CThumbnailLoader() {
 }
 
 void CThumbnailLoader::Want(std::vector<ThumbnailRequest> requests) {
-    {
-        std::lock_guard guard(lock);
-        for (const auto& work : running) {
-            const bool wanted = std::any_of(requests.begin(), requests.end(), [&](const ThumbnailRequest& r) {
-                return r.SameWork(work->request);
-            });
-            if (!wanted) work->cancelled->store(true, std::memory_order_release);
-        }
-        queue.clear();
-        for (ThumbnailRequest& request : requests) {
-            const bool underWay = std::any_of(running.begin(), running.end(), [&](const auto& work) {
-                return work->request.SameWork(request) && !work->cancelled->load(std::memory_order_acquire);
-            });
-            const bool queued = std::any_of(queue.begin(), queue.end(),
-                                            [&](const ThumbnailRequest& r) { return r.SameWork(request); });
-            if (!underWay && !queued) queue.push_back(std::move(request));
-        }
+    // A worker runs at a low priority and may hold the lock while the machine keeps it from a core; the
+    // interface thread must not wait for that. The list goes into the mailbox, and whoever holds the
+    // lock next (this thread now, or the worker before it lets go of the lock) applies it.
+    delete wanted.exchange(new std::vector<ThumbnailRequest>(std::move(requests)), std::memory_order_acq_rel);
+    std::unique_lock guard(lock, std::try_to_lock);
+    if (!guard.owns_lock()) return;
+    const bool applied = TakeWantedLocked();
+    guard.unlock();
+    if (applied) wake.notify_all();
+}
+
+bool CThumbnailLoader::TakeWantedLocked() {
+    const std::unique_ptr<std::vector<ThumbnailRequest>> requests(
+        wanted.exchange(nullptr, std::memory_order_acq_rel));
+    if (!requests) return false;
+    for (const auto& work : running) {
+        const bool stillWanted = std::any_of(requests->begin(), requests->end(), [&](const ThumbnailRequest& r) {
+            return r.SameWork(work->request);
+        });
+        if (!stillWanted) work->cancelled->store(true, std::memory_order_release);
     }
-    wake.notify_all();
+    queue.clear();
+    for (ThumbnailRequest& request : *requests) {
+        const bool underWay = std::any_of(running.begin(), running.end(), [&](const auto& work) {
+            return work->request.SameWork(request) && !work->cancelled->load(std::memory_order_acquire);
+        });
+        const bool queued = std::any_of(queue.begin(), queue.end(),
+                                        [&](const ThumbnailRequest& r) { return r.SameWork(request); });
+        if (!underWay && !queued) queue.push_back(std::move(request));
+    }
+    return true;
+}
+
+void CThumbnailLoader::Unlock(std::unique_lock<std::mutex>& guard) {
+    TakeWantedLocked();
+    guard.unlock();
+    // A list the interface thread left while this worker held the lock is applied before the worker
+    // goes on: the interface thread found the lock taken and counts on the holder.
+    while (wanted.load(std::memory_order_acquire) != nullptr) {
+        guard.lock();
+        TakeWantedLocked();
+        guard.unlock();
+        wake.notify_all();
+    }
 }
 
 bool CThumbnailLoader::Idle() const {
     std::lock_guard guard(lock);
-    return queue.empty() && running.empty() && keeps.empty();
+    return queue.empty() && running.empty() && keeps.empty() && wanted.load(std::memory_order_acquire) == nullptr;
 }
 
 void CThumbnailLoader::Deliver(ThumbnailResult result) {
@@ -97,14 +123,19 @@ void CThumbnailLoader::WorkerProc() {
     LowerThisThread();
     std::unique_lock guard(lock);
     for (;;) {
-        wake.wait(guard, [this] { return stopping || !queue.empty() || !keeps.empty(); });
+        wake.wait(guard, [this] {
+            return stopping || !queue.empty() || !keeps.empty() ||
+                   wanted.load(std::memory_order_acquire) != nullptr;
+        });
         if (stopping) return;
+        if (TakeWantedLocked()) wake.notify_all();
+        if (queue.empty() && keeps.empty()) continue;
         if (!queue.empty()) {
             auto work = std::make_shared<Running>(
                 Running{std::move(queue.front()), std::make_shared<std::atomic<bool>>(false)});
             queue.pop_front();
             running.push_back(work);
-            guard.unlock();
+            Unlock(guard);
 
             bool unchanged = false;
             ThumbnailResult result;
@@ -137,7 +168,7 @@ void CThumbnailLoader::WorkerProc() {
         auto marker = std::make_shared<Running>(
             Running{ThumbnailRequest{}, std::make_shared<std::atomic<bool>>(false)});
         running.push_back(marker);
-        guard.unlock();
+        Unlock(guard);
         maker.Store(keep);
         guard.lock();
         running.erase(std::find(running.begin(), running.end(), marker));

@@ -22,7 +22,8 @@ namespace orvane {
 // thumbnail is wanted.
 //
 // Want, Idle and the counters are for the interface thread (the thread the loader lives in). No lock
-// is held while a thumbnail is made or written.
+// is held while a thumbnail is made or written, and Want never waits for the lock: the workers run
+// at a low priority, and one that holds the lock on a busy machine could otherwise hold up the window.
 class CThumbnailLoader final : public QObject {
     Q_OBJECT
 
@@ -58,10 +59,16 @@ private:
 
     void WorkerProc();
     void Deliver(ThumbnailResult result);
+    // Applies the list in the mailbox, if any; true when there was one. With `lock` held.
+    bool TakeWantedLocked();
+    // Lets go of the lock, applying first any list the interface thread left meanwhile.
+    void Unlock(std::unique_lock<std::mutex>& guard);
 
     CThumbnailMaker maker;
     ResultHandler onResult;
 
+    // The latest list from Want not yet applied; owned by whoever takes it out.
+    std::atomic<std::vector<ThumbnailRequest>*> wanted{nullptr};
     mutable std::mutex lock;  // guards queue, running, keeps and stopping
     std::condition_variable wake;
     std::deque<ThumbnailRequest> queue;

@@ -1,7 +1,8 @@
 // Makes the files the end-to-end suites need, so that the scripts carry no binary samples:
 //   make_test_media photos <folder> <count> <width> <height>   noisy photos from elsewhere (no Exif
 //                                                              thumbnail), S20240131_0001.jpg ...
-//   make_test_media hostile <folder>                           the thumbnail bombs of the tests
+//   make_test_media hostile <folder> [first number]            the thumbnail bombs of the tests, numbered
+//                                                              from 1 or the given number on
 #include <sys/stat.h>
 #include <turbojpeg.h>
 #include <unistd.h>
@@ -73,12 +74,17 @@ int Photos(const std::string& folder, int count, int width, int height) {
     return 0;
 }
 
-int Hostile(const std::string& folder) {
+int Hostile(const std::string& folder, int first) {
     using namespace orvane::test;
-    const bool ok = Write(folder + "/S20240131_0001.jpg", ProgressiveJpegClaiming(65500, 65500)) &&
-                    Write(folder + "/S20240131_0002.mp4", Mp4ClaimingSamples(80'000'000)) &&
-                    Write(folder + "/S20240131_0003.avi", MjpegAvi(16000, 16000, 16000, 16000)) &&
-                    MakeSparseFile(folder + "/S20240131_0004.jpg", int64_t{1000} << 20);
+    const auto name = [&](int offset, const char* extension) {
+        char text[64];
+        std::snprintf(text, sizeof text, "/S20240131_%04d.%s", first + offset, extension);
+        return folder + text;
+    };
+    const bool ok = Write(name(0, "jpg"), ProgressiveJpegClaiming(65500, 65500)) &&
+                    Write(name(1, "mp4"), Mp4ClaimingSamples(80'000'000)) &&
+                    Write(name(2, "avi"), MjpegAvi(16000, 16000, 16000, 16000)) &&
+                    MakeSparseFile(name(3, "jpg"), int64_t{1000} << 20);
     return ok ? 0 : 1;
 }
 
@@ -87,7 +93,8 @@ int Hostile(const std::string& folder) {
 int main(int argc, char** argv) {
     const std::string what = argc > 1 ? argv[1] : "";
     if (what == "photos" && argc == 6) return Photos(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
-    if (what == "hostile" && argc == 3) return Hostile(argv[2]);
-    std::fprintf(stderr, "usage: %s photos <folder> <count> <width> <height> | hostile <folder>\n", argv[0]);
+    if (what == "hostile" && (argc == 3 || argc == 4)) return Hostile(argv[2], argc == 4 ? std::atoi(argv[3]) : 1);
+    std::fprintf(stderr, "usage: %s photos <folder> <count> <width> <height> | hostile <folder> [first]\n",
+                 argv[0]);
     return 2;
 }
