@@ -1,10 +1,13 @@
 #include "media/ui/thumbnail_loader.h"
 
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <QMetaObject>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cstdint>
 #include <algorithm>
 #include <system_error>
 
@@ -35,7 +38,14 @@ int CThumbnailLoader::DefaultWorkerCount() {
 
 CThumbnailLoader::CThumbnailLoader(CThumbnailMaker maker_, ResultHandler onResult_, int count,
                                    QObject* parent)
-    : QObject(parent), maker(std::move(maker_)), onResult(std::move(onResult_)) {
+    : QObject(parent),
+      maker(std::move(maker_)),
+      onResult(std::move(onResult_)),
+      readyEvent(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (readyEvent) {
+        readyNotifier = new QSocketNotifier(readyEvent.Get(), QSocketNotifier::Read, this);
+        connect(readyNotifier, &QSocketNotifier::activated, this, &CThumbnailLoader::TakeReady);
+    }
     if (count <= 0) count = DefaultWorkerCount();
     for (int i = 0; i < count; ++i) {
         try {
@@ -107,15 +117,37 @@ void CThumbnailLoader::Unlock(std::unique_lock<std::mutex>& guard) {
 }
 
 bool CThumbnailLoader::Idle() const {
+    {
+        std::lock_guard guard(readyLock);
+        if (!ready.empty()) return false;
+    }
     std::lock_guard guard(lock);
     return queue.empty() && running.empty() && keeps.empty() && wanted.load(std::memory_order_acquire) == nullptr;
 }
 
-void CThumbnailLoader::Deliver(ThumbnailResult result) {
-    // Queued: runs on the interface thread, or never when the loader is gone by then.
-    QMetaObject::invokeMethod(
-        this, [this, result = std::move(result)]() mutable { onResult(std::move(result)); },
-        Qt::QueuedConnection);
+void CThumbnailLoader::Hand(ThumbnailResult result) {
+    {
+        std::lock_guard guard(readyLock);
+        ready.push_back(std::move(result));
+    }
+    const uint64_t one = 1;
+    // Never blocks: a full counter already wakes the reader.
+    while (::write(readyEvent.Get(), &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void CThumbnailLoader::TakeReady() {
+    uint64_t count = 0;
+    while (::read(readyEvent.Get(), &count, sizeof count) < 0 && errno == EINTR) {
+    }
+    std::deque<ThumbnailResult> taken;
+    {
+        // A worker holding the lock is handing over a result and signals once it lets go of it.
+        std::unique_lock guard(readyLock, std::try_to_lock);
+        if (!guard.owns_lock()) return;
+        taken.swap(ready);
+    }
+    for (ThumbnailResult& result : taken) onResult(std::move(result));
 }
 
 void CThumbnailLoader::WorkerProc() {
@@ -146,10 +178,10 @@ void CThumbnailLoader::WorkerProc() {
             }
             if (!unchanged) result = maker.Make(work->request, *work->cancelled, keep);
             const bool cancelled = work->cancelled->load(std::memory_order_acquire);
-            // Posted before the work leaves `running`, so that once Idle() holds, every result is
-            // already on its way to the interface thread.
             const bool fromFile = result.fromFile;
-            if (!cancelled && !unchanged) Deliver(std::move(result));
+            // Handed over before the work leaves `running`, so that once Idle() holds, the interface
+            // thread has every result.
+            if (!cancelled && !unchanged && readyEvent) Hand(std::move(result));
 
             guard.lock();
             running.erase(std::find(running.begin(), running.end(), work));

@@ -11,12 +11,15 @@
 #include <thread>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "media/ui/thumbnail_maker.h"
+
+class QSocketNotifier;
 
 namespace orvane {
 
 // Makes thumbnails on a small pool of low-priority worker threads ("orv-thumb") and hands each result
-// to the interface thread through a queued call, never waiting for it. The panel says at every paint
+// to the interface thread through a queue it is woken for, never waiting for it. The panel says at every paint
 // which rows it wants, most wanted first; what it no longer wants is dropped from the queue, and work
 // already under way on such a row is cancelled. Writing to the desktop's cache waits until no
 // thumbnail is wanted.
@@ -58,7 +61,10 @@ private:
     };
 
     void WorkerProc();
-    void Deliver(ThumbnailResult result);
+    // Puts a result where the interface thread takes it, and wakes that thread through the event.
+    void Hand(ThumbnailResult result);
+    // Interface thread: runs the handler for every result handed over.
+    void TakeReady();
     // Applies the list in the mailbox, if any; true when there was one. With `lock` held.
     bool TakeWantedLocked();
     // Lets go of the lock, applying first any list the interface thread left meanwhile.
@@ -75,6 +81,14 @@ private:
     std::vector<std::shared_ptr<Running>> running;
     std::deque<CThumbnailMaker::Keep> keeps;
     bool stopping = false;
+
+    // Results reach the interface thread through a queue and an eventfd it watches, not through its
+    // event queue: posting takes locks the interface thread also takes, and a low-priority worker
+    // preempted while holding one would hold up the window.
+    mutable std::mutex readyLock;  // guards ready; the interface thread only tries it
+    std::deque<ThumbnailResult> ready;
+    UniqueFd readyEvent;
+    QSocketNotifier* readyNotifier = nullptr;
 
     std::atomic<uint64_t> made{0};
     std::atomic<uint64_t> cancelledCount{0};
