@@ -104,6 +104,18 @@ TEST(ExifThumbnailTest, EveryPhotoCarriesASmallUprightCopyThatReadersFind) {
     ASSERT_EQ(photo.width, w);
     EXPECT_GT(photo.Channel(320, 10, 2), 200);
     EXPECT_GT(photo.Channel(320, 470, 0), 200);
+
+    // The bytes the photo saver encodes before it writes them carry it too, at the written size.
+    std::vector<unsigned char> encoded;
+    std::string reason;
+    ASSERT_EQ(EncodePhoto(frame.data(), w, h, 1280, 960, encoded, reason), S_OK) << reason;
+    const std::vector<uint8_t> fromSaver =
+        EmbeddedOf(std::string(reinterpret_cast<const char*>(encoded.data()), encoded.size()));
+    ASSERT_FALSE(fromSaver.empty());
+    const Picture savers = Decode(fromSaver.data(), fromSaver.size());
+    EXPECT_EQ(savers.width, 160);
+    EXPECT_EQ(savers.height, 120);
+    EXPECT_GT(savers.Channel(80, 20, 2), 180);
 }
 
 TEST(ExifThumbnailTest, SegmentGoesAfterTheJfifHeaderOrRightAfterTheStart) {
