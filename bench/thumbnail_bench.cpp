@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QPixmap>
 #include <QScrollBar>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -155,10 +156,21 @@ public:
     bool FirstPaint() {
         panel->Thumbnails().Clear();
         panel->render(&target);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        // Sleeps until the next event (a result, or the timer that ends a hopeless wait): a loop that
+        // polled would take a core from the workers.
+        bool late = false;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, [&late] { late = true; });
+        deadline.start(10000);
         while (!AllShown()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            if (late) {
+                std::fprintf(stderr, "first paint: %zu of %d rows got their picture (%lu made so far)\n",
+                             panel->Thumbnails().Size(), kRows,
+                             static_cast<unsigned long>(panel->Loader().MadeCount()));
+                return false;
+            }
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
         panel->render(&target);
         return panel->ItemRects().size() == kRows;
@@ -170,7 +182,10 @@ public:
     }
     // Lets the workers finish what they write to the desktop's cache.
     void Settle() {
-        while (!panel->Loader().Idle()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        // The workers' last writes end with no event for this thread: a short timer wakes it to look.
+        QTimer look;
+        look.start(5);
+        while (!panel->Loader().Idle()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         QCoreApplication::processEvents();
     }
     // Empties the desktop's thumbnail cache.

@@ -87,6 +87,26 @@ TEST_F(ThumbnailLoaderTest, MostWantedFirstAndWhatIsNoLongerWantedIsDropped) {
     EXPECT_LE(delivered.size(), 2u);
 }
 
+TEST_F(ThumbnailLoaderTest, APictureAskedForWhileItsRowIsCheckedStillComes) {
+    // The panel checks the rows it shows; a row whose picture it dropped meanwhile asks for the picture
+    // while the check may still run. Whichever way the two meet, the picture comes.
+    const std::string a = Photo("a.jpg", 640, 480, kRed);
+    auto loader = MakeLoader(1);
+    loader->Want({Request(a)});
+    ASSERT_TRUE(RunLoopUntil([&] { return loader->Idle() && delivered.size() == 1; }));
+    FileSignature shown;
+    ASSERT_TRUE(FileSignature::Read(a, shown));
+    for (size_t round = 2; round < 40; ++round) {
+        ThumbnailRequest check = Request(a);
+        check.check = true;
+        check.known = shown;
+        loader->Want({check});
+        loader->Want({Request(a)});
+        ASSERT_TRUE(RunLoopUntil([&] { return loader->Idle() && delivered.size() == round; }))
+            << "round " << round;
+    }
+}
+
 TEST_F(ThumbnailLoaderTest, WorkersAreNamedAndRunBelowTheInterfaceThread) {
     auto loader = MakeLoader(2);
     ASSERT_EQ(loader->WorkerCount(), 2);

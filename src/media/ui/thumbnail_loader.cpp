@@ -93,8 +93,10 @@ bool CThumbnailLoader::TakeWantedLocked() {
     }
     queue.clear();
     for (ThumbnailRequest& request : *requests) {
+        // A check under way gives no picture: it stands only for another check.
         const bool underWay = std::any_of(running.begin(), running.end(), [&](const auto& work) {
-            return work->request.SameWork(request) && !work->cancelled->load(std::memory_order_acquire);
+            return work->request.SameWork(request) && (request.check || !work->request.check) &&
+                   !work->cancelled->load(std::memory_order_acquire);
         });
         const bool queued = std::any_of(queue.begin(), queue.end(),
                                         [&](const ThumbnailRequest& r) { return r.SameWork(request); });
