@@ -18,6 +18,7 @@ extern "C" {
 #include "base/text.h"
 #include "base/turbojpeg_handles.h"
 #include "config/setting_param_manage.h"
+#include "imaging/exif_thumbnail.h"
 #include "localization/localizable_string.h"
 
 namespace orvane {
@@ -158,7 +159,8 @@ HRESULT EncodeJpeg(const VideoFrame& bitmap, std::vector<unsigned char>& jpeg, s
         reason = text != nullptr ? text : "";
         return E_FAIL;
     }
-    jpeg.assign(buffer.get(), buffer.get() + size);
+    // A small upright copy of the picture rides along in an Exif block, for thumbnails.
+    jpeg = WithExifThumbnail(buffer.get(), size, bitmap.bits, bitmap.width, bitmap.height, /*bottomUp=*/true);
     return S_OK;
 }
 

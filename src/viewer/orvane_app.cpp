@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "base/text.h"
@@ -16,6 +17,7 @@
 #include "localization/localizable_string.h"
 #include "viewer/alert_presenter.h"
 #include "viewer/main_viewer_dlg.h"
+#include "widgets/event_loop_probe.h"
 
 namespace orvane {
 
@@ -42,6 +44,8 @@ COrvaneApp::~COrvaneApp() {}
 int COrvaneApp::Run(int& argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvane"));
+    // Measures the interface thread's responsiveness when ORVANE_EVENT_PROBE names a log file.
+    const std::unique_ptr<CEventLoopProbe> probe = CEventLoopProbe::FromEnvironment();
     InitInstance();
     return 0;
 }

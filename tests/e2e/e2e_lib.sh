@@ -142,7 +142,7 @@ sandbox_home() {
   home="$work/home"
   mkdir -p "$home/Documents" "$home/.config" "$work/run"
   chmod 700 "$work/run"
-  export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR="$work/run" XDG_DOCUMENTS_DIR="$home/Documents"
+  export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$work/run" XDG_DOCUMENTS_DIR="$home/Documents"
   export LANG=C.UTF-8 LC_ALL=C.UTF-8
   unset QT_QPA_PLATFORM
   # Leaks are the unit tests' business; the window system's libraries keep some memory to the end.

@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,8 +46,8 @@ Bgr MeanColour(const BgrPicture& picture, int firstRow, int rows, int firstColum
 }
 
 // Upper quarter `top`, lower quarter `bottom`, right to the last column.
-void ExpectUpright(const std::optional<BgrPicture>& picture, int width, int height, Bgr top, Bgr bottom) {
-    ASSERT_TRUE(picture.has_value());
+void ExpectUpright(const BgrPicture* picture, int width, int height, Bgr top, Bgr bottom) {
+    ASSERT_NE(picture, nullptr);
     EXPECT_EQ(picture->width, width);
     EXPECT_EQ(picture->height, height);
     EXPECT_EQ(picture->stride % 4, 0);
@@ -55,6 +57,13 @@ void ExpectUpright(const std::optional<BgrPicture>& picture, int width, int heig
     EXPECT_TRUE(test::Near(MeanColour(*picture, height - height / 4, height / 4, 0, width), bottom));
     EXPECT_TRUE(test::Near(MeanColour(*picture, 0, height / 4, width - 4, 4), top));
     EXPECT_TRUE(test::Near(MeanColour(*picture, height - height / 4, height / 4, width - 4, 4), bottom));
+}
+
+void ExpectUpright(const std::optional<BgrPicture>& picture, int width, int height, Bgr top, Bgr bottom) {
+    ExpectUpright(picture ? &*picture : nullptr, width, height, top, bottom);
+}
+void ExpectUpright(const BgrPicture& picture, int width, int height, Bgr top, Bgr bottom) {
+    ExpectUpright(&picture, width, height, top, bottom);
 }
 
 bool Truncate(const std::string& path, off_t size) { return ::truncate(path.c_str(), size) == 0; }
@@ -208,6 +217,36 @@ TEST_F(MovieThumbnailTest, UnreadableFilesHaveNoThumbnail) {
     const std::string movie = Record<FFMPEGAVIOutput>("M0003");
     ASSERT_TRUE(Truncate(movie, 300));  // inside the header: no picture left
     EXPECT_FALSE(DecodeMovieThumbnail(movie).has_value());
+}
+
+TEST_F(MovieThumbnailTest, ThumbnailsComeAtTheWantedSizeWithinTheirLimits) {
+    const std::string movie = Record<FFMPEGOutput>("M0004");
+    const auto wanted = [](int32_t, int32_t) { return std::pair<int32_t, int32_t>(134, 100); };
+    MovieThumbnail thumbnail =
+        DecodeMovieThumbnail(movie, wanted, ThumbnailLimits::Within(std::chrono::seconds(10)));
+    ASSERT_EQ(thumbnail.status, ThumbnailStatus::Ok);
+    EXPECT_EQ(thumbnail.sourceWidth, 322);
+    EXPECT_EQ(thumbnail.sourceHeight, 240);
+    ExpectUpright(thumbnail.picture, 134, 100, kRed, kBlue);
+
+    // Out of time before it starts, or no longer wanted.
+    ThumbnailLimits late;
+    late.deadline = ThumbnailLimits::Clock::now();
+    EXPECT_EQ(DecodeMovieThumbnail(movie, wanted, late).status, ThumbnailStatus::NoPicture);
+    std::atomic<bool> cancelled{true};
+    ThumbnailLimits unwanted;
+    unwanted.cancelled = &cancelled;
+    EXPECT_EQ(DecodeMovieThumbnail(movie, wanted, unwanted).status, ThumbnailStatus::Cancelled);
+    // Frames larger than the limit are refused, whatever the container.
+    ThumbnailLimits small;
+    small.maxBufferedPixels = 320 * 240;
+    EXPECT_EQ(DecodeMovieThumbnail(movie, wanted, small).status, ThumbnailStatus::NoPicture);
+    // Any other container under a movie's name is not read.
+    const std::string matroska = box / "other.avi";
+    ASSERT_TRUE(test::WriteFile(matroska, std::string("\x1a\x45\xdf\xa3", 4) + std::string(200, '\0')));
+    EXPECT_EQ(
+        DecodeMovieThumbnail(matroska, wanted, ThumbnailLimits::Within(std::chrono::seconds(10))).status,
+        ThumbnailStatus::NoPicture);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "config/setting_param_manage.h"
 #include "localization/localizable_string.h"
 #include "media/saving_loaction_manage.h"
+#include "media/ui/resources_browser_dlg.h"
 #include "media_files.h"
 #include "support/sandbox.h"
 
@@ -55,6 +56,18 @@ protected:
             QThread::msleep(1);
         }
         return true;
+    }
+    // Paints the panel until every thumbnail it shows is made (a movie without a picture frees its row
+    // for the next item, which is then made too), so that the next paint shows the final picture.
+    static bool SettlePanel(CResourcesBrowserDlg& panel) {
+        for (int round = 0; round < 20; ++round) {
+            const uint64_t made = panel.Loader().MadeCount();
+            panel.grab();
+            if (!SpinUntil([&] { return panel.Loader().Idle(); })) return false;
+            Drain();
+            if (panel.Loader().MadeCount() == made) return true;
+        }
+        return false;
     }
     // Runs what is posted to the interface thread now.
     static void Drain() {

@@ -44,8 +44,11 @@ protected:
         EXPECT_TRUE(WriteJpeg(path, picture));
         return path;
     }
-    // Paints the panel as the screen would and returns what it shows.
-    QImage Paint() { return panel->grab().toImage(); }
+    // Paints the panel as the screen would once its thumbnails are made, and returns what it shows.
+    QImage Paint() {
+        EXPECT_TRUE(SettlePanel(*panel));
+        return panel->grab().toImage();
+    }
     void Wheel(QWidget* target, int delta) {
         QWheelEvent event(QPointF(20, 20), QPointF(20, 20), QPoint(), QPoint(0, delta), Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -278,28 +281,47 @@ TEST_F(ThumbnailPanelTest, DamagedFilesAreNeverFatal) {
     EXPECT_TRUE(alerts.Alerts().empty());
 }
 
-TEST_F(ThumbnailPanelTest, ThumbnailsAreDecodedAgainOnlyWhenTheFileChanged) {
+TEST_F(ThumbnailPanelTest, ThumbnailsAreMadeAgainOnlyWhenTheFileChanged) {
     Open(200, 300);
     const std::string path = Photo("S20240131_0001.jpg", MakeFlat(640, 480, kRed));
     Show(Singles());
     Paint();
-    const uint64_t decodes = panel->Thumbnails().DecodeCount();
+    const uint64_t made = panel->Loader().MadeCount();
     Paint();
     Paint();
-    EXPECT_EQ(panel->Thumbnails().DecodeCount(), decodes);
+    EXPECT_EQ(panel->Loader().MadeCount(), made);
 
-    // The same name with other pixels (and size) on disk: the new picture shows at the next paint.
+    // The same name with other pixels (and size) on disk: the new picture shows after the next paint.
     ASSERT_TRUE(WriteJpeg(path, MakeFlat(640, 360, kBlue)));
     const QImage shown = Paint();
-    EXPECT_EQ(panel->Thumbnails().DecodeCount(), decodes + 1);
+    EXPECT_EQ(panel->Loader().MadeCount(), made + 1);
     EXPECT_EQ(panel->ItemRects().at(0), QRect(11, 10, 177, 100));
     EXPECT_TRUE(Near(MeanColour(shown, QRect(20, 30, 160, 60)), kBlue));
 
-    // Another width is another size to decode for.
+    // Another width is another size to make.
     panel->resize(150 + panel->ScrollBar()->width(), 300);
     Drain();
     Paint();
-    EXPECT_EQ(panel->Thumbnails().DecodeCount(), decodes + 2);
+    EXPECT_EQ(panel->Loader().MadeCount(), made + 2);
+}
+
+TEST_F(ThumbnailPanelTest, RowsShowPlaceholdersUntilTheirPicturesComeAndCanBeOpenedMeanwhile) {
+    Open(200, 300);
+    Photo("S20240131_0001.jpg", MakeFlat(1920, 1080, kRed));
+    ASSERT_TRUE(WriteMovie(Singles() + "/S20240131_0002.avi", MakeFlat(320, 240, kYellow)));
+    Show(Singles());
+    // The first paint draws what is ready, which is nothing: a 4:3 box in each row, the movie marked.
+    const QImage first = panel->grab().toImage();
+    ASSERT_EQ(panel->ItemRects().size(), 2u);
+    EXPECT_EQ(panel->ItemRects().at(0), QRect(33, 10, 133, 100));
+    EXPECT_FALSE(Near(MeanColour(first, QRect(40, 20, 110, 80)), kRed));
+    DoubleClick(QPoint(100, 60));
+    EXPECT_EQ(opened, (std::vector<std::string>{Singles() + "/S20240131_0001.jpg"}));
+    // Then the pictures, in their own shapes.
+    const QImage ready = Paint();
+    EXPECT_EQ(panel->ItemRects().at(0), QRect(11, 10, 177, 100));  // 16:9
+    EXPECT_TRUE(Near(MeanColour(ready, QRect(20, 20, 160, 80)), kRed));
+    EXPECT_TRUE(Near(MeanColour(ready, QRect(80, 140, 60, 50)), kYellow));
 }
 
 }  // namespace

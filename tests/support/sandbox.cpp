@@ -34,11 +34,13 @@ Sandbox::Sandbox() {
     root = buffer.data();
     MakeFolders(Documents());
     MakeFolders(ConfigHome());
+    MakeFolders(CacheHome());
     MakeFolders(root + "/run");
     ::chmod((root + "/run").c_str(), 0700);
     const std::pair<const char*, std::string> vars[] = {
         {"HOME", Home()},
         {"XDG_CONFIG_HOME", ConfigHome()},
+        {"XDG_CACHE_HOME", CacheHome()},
         {"XDG_RUNTIME_DIR", root + "/run"},
         {"XDG_DOCUMENTS_DIR", Documents()},
     };
@@ -51,8 +53,10 @@ Sandbox::Sandbox() {
 
 Sandbox::~Sandbox() {
     for (const auto& [name, value] : savedEnv) {
-        if (value == kUnset) ::unsetenv(name.c_str());
-        else ::setenv(name.c_str(), value.c_str(), 1);
+        if (value == kUnset)
+            ::unsetenv(name.c_str());
+        else
+            ::setenv(name.c_str(), value.c_str(), 1);
     }
     std::error_code ec;
     // Folders a test made read-only must become writable again to be removed.
@@ -130,7 +134,7 @@ bool MakeFolders(const std::string& path) {
 }
 
 bool Exists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
 }
 

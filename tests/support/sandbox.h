@@ -14,8 +14,8 @@
 namespace orvane::test {
 
 // A temporary folder for one test, removed again with everything in it. While it lives, HOME,
-// XDG_CONFIG_HOME, XDG_RUNTIME_DIR and XDG_DOCUMENTS_DIR point into it, so nothing reaches the
-// user's own files.
+// XDG_CONFIG_HOME, XDG_CACHE_HOME, XDG_RUNTIME_DIR and XDG_DOCUMENTS_DIR point into it, so nothing
+// reaches the user's own files (nor the desktop's thumbnail cache).
 class Sandbox {
 public:
     Sandbox();
@@ -29,6 +29,7 @@ public:
     std::string Home() const { return root + "/home"; }
     std::string Documents() const { return root + "/home/Documents"; }
     std::string ConfigHome() const { return root + "/home/.config"; }
+    std::string CacheHome() const { return root + "/home/.cache"; }
 
 private:
     std::string root;

@@ -20,6 +20,7 @@
 #include "base/alert_sink.h"
 #include "base/text.h"
 #include "config/setting_param_manage.h"
+#include "media/ui/desktop_thumbnails.h"
 #include "widgets/widget_images.h"
 
 namespace orvane {
@@ -87,6 +88,9 @@ CResourcesBrowserDlg::CResourcesBrowserDlg(const CSettingParamManage* settings, 
     scrollBar->setGeometry(std::max(0, width() - barWidth), 0, barWidth, height());
     connect(scrollBar, &QScrollBar::valueChanged, this, [this] { update(); });
 
+    loader = std::make_unique<CThumbnailLoader>(
+        CThumbnailMaker(CDesktopThumbnails()),
+        [this](ThumbnailResult result) { OnThumbnail(std::move(result)); });
     model = std::make_unique<CResourcesBrowserModel>(
         this, settings != nullptr ? settings : CSettingParamManage::GetInstance());
 }
@@ -94,6 +98,7 @@ CResourcesBrowserDlg::CResourcesBrowserDlg(const CSettingParamManage* settings, 
 CResourcesBrowserDlg::~CResourcesBrowserDlg() {
     // The threads may still ask for scrolling and repaints until they are gone.
     model->Shutdown();
+    loader.reset();
 }
 
 int CResourcesBrowserDlg::ScrollPosition() const { return scrollBar->value(); }
@@ -219,6 +224,8 @@ void CResourcesBrowserDlg::DrawItems(QPainter& painter) {
     const QRect area = GetItemsRect();
     const int width = area.width();
     itemRects.clear();
+    toMake.clear();
+    toCheck.clear();
     const int position = ScrollPosition();
     firstVisible = position / kRowPitch;
     int y = firstVisible * kRowPitch - position + kTopMargin;
@@ -228,31 +235,81 @@ void CResourcesBrowserDlg::DrawItems(QPainter& painter) {
         if (GetItemPath(row).empty()) break;
         if (DrawThumbnail(painter, row, y, width)) y += kRowPitch;
     }
+    // The newest rows (at the bottom) first; checks of shown thumbnails after every missing one.
+    std::vector<ThumbnailRequest> wanted;
+    wanted.reserve(toMake.size() + toCheck.size());
+    wanted.insert(wanted.end(), std::make_move_iterator(toMake.rbegin()),
+                  std::make_move_iterator(toMake.rend()));
+    wanted.insert(wanted.end(), std::make_move_iterator(toCheck.rbegin()),
+                  std::make_move_iterator(toCheck.rend()));
+    loader->Want(std::move(wanted));
+}
+
+ThumbnailRequest CResourcesBrowserDlg::Request(const std::string& path, ThumbnailKind kind, int width) const {
+    const qreal ratio = devicePixelRatioF();
+    ThumbnailRequest request;
+    request.path = path;
+    request.kind = kind;
+    request.fitKey = (int64_t{width} << 20) | std::lround(ratio * 1000);
+    request.fit = [width, ratio](const QSize& source) {
+        const QRect box = FitThumbnail(source, width, 0);
+        return QSize(static_cast<int>(std::lround(box.width() * ratio)),
+                     static_cast<int>(std::lround(box.height() * ratio)));
+    };
+    return request;
 }
 
 bool CResourcesBrowserDlg::DrawThumbnail(QPainter& painter, int row, int y, int width) {
     const std::string path = GetItemPath(row);
-    const ItemKind kind = KindOf(path);
-    if (kind == ItemKind::Other) return false;
+    const ItemKind itemKind = KindOf(path);
+    if (itemKind == ItemKind::Other) return false;
+    const ThumbnailKind kind = itemKind == ItemKind::Photo ? ThumbnailKind::Photo : ThumbnailKind::Movie;
 
-    const qreal ratio = devicePixelRatioF();
-    const auto fit = [&](const QSize& source) {
-        const QRect box = FitThumbnail(source, width, y);
-        return QSize(static_cast<int>(std::lround(box.width() * ratio)),
-                     static_cast<int>(std::lround(box.height() * ratio)));
-    };
-    const Thumbnail thumbnail =
-        thumbnails.Get(path, kind == ItemKind::Photo ? ThumbnailKind::Photo : ThumbnailKind::Movie, fit);
-    if (thumbnail.sourceSize.isEmpty()) return kind == ItemKind::Photo;  // a damaged photo keeps its row
+    ThumbnailRequest request = Request(path, kind, width);
+    const CThumbnailCache::Entry* entry = thumbnails.Find(path);
+    if (entry == nullptr || entry->kind != kind) {
+        // Not made yet: a placeholder holds the row (and can be opened) until the picture comes.
+        const QRect box = FitThumbnail(QSize(4, 3), width, y);
+        DrawPlaceholder(painter, box);
+        itemRects[row] = box;
+        if (kind == ThumbnailKind::Movie)
+            painter.drawImage(QRect(box.topLeft(), QSize(kMarkerSize, kMarkerSize)), MovieMarker());
+        toMake.push_back(std::move(request));
+        return true;
+    }
+    if (entry->fitKey != request.fitKey) {
+        toMake.push_back(request);
+    } else {
+        request.check = true;
+        request.known = entry->signature;
+        toCheck.push_back(request);
+    }
+    if (!entry->picture) return kind == ThumbnailKind::Photo;  // a damaged photo keeps its row
 
-    const QRect box = FitThumbnail(thumbnail.sourceSize, width, y);
-    // The image holds device pixels: drawn into the box in logical pixels it maps one to one.
-    if (!thumbnail.image.isNull())
-        painter.drawImage(QRectF(box), thumbnail.image, QRectF(thumbnail.image.rect()));
+    const QRect box = FitThumbnail(entry->sourceSize, width, y);
+    // The image holds device pixels: drawn into the box in logical pixels it maps one to one. One made
+    // for another width is drawn scaled until its successor comes.
+    if (!entry->image.isNull()) {
+        painter.save();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(box), entry->image, QRectF(entry->image.rect()));
+        painter.restore();
+    }
     itemRects[row] = box;
-    if (kind == ItemKind::Movie)
+    if (kind == ThumbnailKind::Movie)
         painter.drawImage(QRect(box.topLeft(), QSize(kMarkerSize, kMarkerSize)), MovieMarker());
     return true;
+}
+
+void CResourcesBrowserDlg::DrawPlaceholder(QPainter& painter, const QRect& box) {
+    if (box.isEmpty()) return;
+    const QColor base = palette().color(backgroundRole());
+    painter.fillRect(box, base.lightness() > 128 ? base.darker(108) : base.lighter(130));
+}
+
+void CResourcesBrowserDlg::OnThumbnail(ThumbnailResult result) {
+    thumbnails.Store(std::move(result));
+    update();
 }
 
 const QImage& CResourcesBrowserDlg::MovieMarker() {

@@ -11,6 +11,7 @@
 
 #include "media/resources_browser_model.h"
 #include "media/ui/thumbnail_cache.h"
+#include "media/ui/thumbnail_loader.h"
 
 class QScrollBar;
 
@@ -20,7 +21,9 @@ class CSettingParamManage;
 
 // The thumbnail panel: one column of the photos and movies of the shown folder, oldest at the top,
 // with a vertical scroll bar. It owns the model (the names and the threads that keep them current)
-// and draws, scrolls and opens what the model lists.
+// and draws, scrolls and opens what the model lists. Thumbnails are made by workers (see
+// CThumbnailLoader): a paint draws what is ready, a placeholder for the rest, and asks for the rows it
+// showed, the newest first.
 //
 // Every operation is for the interface thread, except the IResourcesBrowserHost requests, which any
 // thread may make: they only post the work to the interface thread.
@@ -93,7 +96,9 @@ public:
 
     // Replaces the way files are opened (tests); null restores the desktop's.
     void SetFileOpener(FileOpener opener);
+    // The thumbnails ready to paint, and the workers that make them.
     CThumbnailCache& Thumbnails() { return thumbnails; }
+    CThumbnailLoader& Loader() { return *loader; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -109,6 +114,9 @@ private:
     int64_t TotalHeight() const;
     void DrawItems(QPainter& painter);
     bool DrawThumbnail(QPainter& painter, int row, int y, int width);
+    void DrawPlaceholder(QPainter& painter, const QRect& box);
+    ThumbnailRequest Request(const std::string& path, ThumbnailKind kind, int width) const;
+    void OnThumbnail(ThumbnailResult result);
     void OnWheel(int delta);
     void OpenItem(int row);
     const QImage& MovieMarker();
@@ -119,6 +127,10 @@ private:
     int firstVisible = 0;      // index of the item in the top row, set at each paint
     std::map<int, QRect> itemRects;
     CThumbnailCache thumbnails;
+    std::unique_ptr<CThumbnailLoader> loader;
+    // Filled while the rows are painted: thumbnails to make, and shown ones to check for changes.
+    std::vector<ThumbnailRequest> toMake;
+    std::vector<ThumbnailRequest> toCheck;
     QImage movieMarker;
     FileOpener opener;
 };
