@@ -13,6 +13,7 @@
 #include "capture/capture_viewer.h"
 #include "capture/resolution_list.h"
 #include "config/setting.h"
+#include "control/capture_controller.h"
 #include "dispatch/grabber_owner.h"
 #include "dispatch/photo_saver.h"
 #include "dispatch/recording_control.h"
@@ -44,7 +45,7 @@ class RotateSampleImp;
 // frame dispatcher and the saver thread answer it only by posting messages.
 //
 // Every operation runs on the interface thread unless it says otherwise.
-class CMainViewerDlg final : public QDialog, public IGrabberOwner, public ICaptureViewer {
+class CMainViewerDlg final : public QDialog, public IGrabberOwner, public ICaptureViewer, public ICaptureView {
     Q_OBJECT
 
 public:
@@ -65,7 +66,7 @@ public:
     bool PreviewDevice(int32_t deviceIndex, CaptureResolution resolution);
     // Restarts the preview of the current device at width x height unless that is the capture size
     // already. False when the restart failed or nothing is previewed.
-    bool ApplyCaptureSize(int32_t width, int32_t height);
+    bool ApplyCaptureSize(int32_t width, int32_t height) override;
     // Leaves every capture state and stops the preview.
     void StopEverything();
     // The last listed format, in key order, whose width is at most 2048; the outputs stay untouched
@@ -74,15 +75,17 @@ public:
 
     // Creates the storage folders and returns true when the user folder exists; otherwise warns.
     bool CheckStorageFolder();
-    bool HasCurrentDevice() const { return !currentIdentity.empty(); }
+    bool HasCurrentDevice() const override { return !currentIdentity.empty(); }
     // The cannot-preview text while devices are listed, else the no-camera text.
     std::string GetPreviewErrorText();
-    void ShowPreviewError();
+    void ShowPreviewError() override;
     // The no-camera warning, only while no device is listed and the viewer is not in full screen.
     void ShowNoCameraAlert();
 
     // Sets the five action buttons to `enable`; when disabling, `keep` is enabled again.
     void EnableToolbar(bool enable, QAbstractButton* keep = nullptr);
+    void EnableActions(bool enable, std::optional<CaptureAction> keep) override;
+    void SetActionCaption(CaptureAction action, const std::string& caption) override;
     void UpdateRecordingCaption();
     void UpdateTimedShotCaption();
     void EndTimedShots();
@@ -133,7 +136,7 @@ public:
     // --- What the engine sees (any thread where stated) ---------------------------------------------
 
     // Any thread.
-    CaptureState& GetCaptureState() override { return captureState; }
+    CaptureState& GetCaptureState() override { return controller.State(); }
     // Any thread; never blocks. Handled in the event loop.
     void PostViewerMessage(uint32_t message) override;
     // Any thread.
@@ -148,7 +151,8 @@ public:
     const DeviceList& GetDeviceList() const { return deviceList; }
     const std::string& CurrentIdentity() const { return currentIdentity; }
     const ResolutionList& GetResolutionList() const { return resolutionList; }
-    const CaptureResolution& ResolutionBeforeRecording() const { return resolutionBeforeRecording; }
+    const CaptureResolution& ResolutionBeforeRecording() const { return controller.ResolutionBeforeRecording(); }
+    CCaptureController& Controller() { return controller; }
     int CheckedRotateItem() const { return checkedRotateItem; }
     // The open settings dialog, or null.
     IViewerSettingsDialog* SettingsDialog() const { return settingsDialog; }
@@ -179,9 +183,8 @@ private:
     void SetUp();
     void StartSaverThread();
     void HandleViewerMessage(uint32_t message);
-    void ShowLeftColumn();
+    void ShowLeftColumn() override;
     bool CaptureResolutionChanged() const;
-    static bool RecordingOutputRunning();
 
     ViewerServices services;
     CSettingParamManage& settings;
@@ -190,14 +193,14 @@ private:
     RotateSampleImp& rotation;
     CWifiDeviceProxy& wifiLink;
 
-    CaptureState captureState;  // read by the capture thread on every frame
+    // Its capture state is read by the streaming threads on every frame, so it outlives them.
+    CCaptureController controller;
     CPhotoSaver photoSaver;
     CRecordingControl recordingControl;
     CCaptureVideo captureSession;
     DeviceList deviceList;
     std::string currentIdentity;  // empty = nothing previewed
     ResolutionList resolutionList;
-    CaptureResolution resolutionBeforeRecording;
     int checkedRotateItem = 0;
     IViewerSettingsDialog* settingsDialog = nullptr;
     std::atomic<IResourceWindow*> resourceWindowHook{nullptr};
