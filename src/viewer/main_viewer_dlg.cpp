@@ -183,7 +183,7 @@ void CMainViewerDlg::SetUp() {
         SetSavedFileSink(window);
     }
     prompt = std::make_unique<CStatusPrompt>(*this, *layout->PromptLine());
-    devices = std::make_unique<CDeviceSelection>(*this, services.hive, services.device);
+    devices = std::make_unique<CDeviceSelection>(*this, settings, services.hive, services.device);
 
     LoadCaptions();
     EnumDevices();

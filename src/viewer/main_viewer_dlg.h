@@ -18,6 +18,7 @@
 #include "dispatch/photo_saver.h"
 #include "dispatch/recording_control.h"
 #include "localization/string_keys.h"
+#include "viewer/device_selection.h"
 #include "viewer/viewer_services.h"
 
 class QAbstractButton;
@@ -45,7 +46,8 @@ class RotateSampleImp;
 // frame dispatcher and the saver thread answer it only by posting messages.
 //
 // Every operation runs on the interface thread unless it says otherwise.
-class CMainViewerDlg final : public QDialog, public IGrabberOwner, public ICaptureViewer, public ICaptureView {
+class CMainViewerDlg final : public QDialog, public IGrabberOwner, public ICaptureViewer, public ICaptureView,
+                             public IDeviceHost {
     Q_OBJECT
 
 public:
@@ -63,12 +65,12 @@ public:
     // The only way a preview is started or restarted. False, with nothing changed, for an index that
     // names no device (kWifiDeviceIndex names the wireless camera) or while there is no live pane;
     // false after a failed start, which leaves no device previewed.
-    bool PreviewDevice(int32_t deviceIndex, CaptureResolution resolution);
+    bool PreviewDevice(int32_t deviceIndex, CaptureResolution resolution) override;
     // Restarts the preview of the current device at width x height unless that is the capture size
     // already. False when the restart failed or nothing is previewed.
     bool ApplyCaptureSize(int32_t width, int32_t height) override;
     // Leaves every capture state and stops the preview.
-    void StopEverything();
+    void StopEverything() override;
     // The last listed format, in key order, whose width is at most 2048; the outputs stay untouched
     // when there is none.
     void LargestListedResolution(int32_t& width, int32_t& height) const;
@@ -80,7 +82,7 @@ public:
     std::string GetPreviewErrorText();
     void ShowPreviewError() override;
     // The no-camera warning, only while no device is listed and the viewer is not in full screen.
-    void ShowNoCameraAlert();
+    void ShowNoCameraAlert() override;
 
     // Sets the five action buttons to `enable`; when disabling, `keep` is enabled again.
     void EnableToolbar(bool enable, QAbstractButton* keep = nullptr);
@@ -124,9 +126,9 @@ public:
     // Re-reads the camera list after an arrival or removal and previews what should be previewed.
     void OnDeviceChanged();
     // Lists the cameras into the device list; the number listed, or -1.
-    int32_t EnumDevices();
+    int32_t EnumDevices() override;
     // Forgets the previewed device and its formats and clears the picture.
-    void ForgetCurrentDevice();
+    void ForgetCurrentDevice() override;
 
     // --- Status line ----------------------------------------------------------------------------
 
@@ -148,14 +150,14 @@ public:
 
     CCaptureVideo& CaptureSession() { return captureSession; }
     CPhotoSaver& PhotoSaver() { return photoSaver; }
-    const DeviceList& GetDeviceList() const { return deviceList; }
-    const std::string& CurrentIdentity() const { return currentIdentity; }
+    const DeviceList& GetDeviceList() const override { return deviceList; }
+    const std::string& CurrentIdentity() const override { return currentIdentity; }
     const ResolutionList& GetResolutionList() const { return resolutionList; }
     const CaptureResolution& ResolutionBeforeRecording() const { return controller.ResolutionBeforeRecording(); }
     CCaptureController& Controller() { return controller; }
     int CheckedRotateItem() const { return checkedRotateItem; }
     // The open settings dialog, or null.
-    IViewerSettingsDialog* SettingsDialog() const { return settingsDialog; }
+    IViewerSettingsDialog* SettingsDialog() const override { return settingsDialog; }
     CViewerLayout& ViewerLayout() const { return *layout; }
     CStatusPrompt& Prompt() const { return *prompt; }
     CDeviceSelection& DeviceSelection() const { return *devices; }
