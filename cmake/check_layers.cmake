@@ -16,8 +16,7 @@ set(allowed_control "base;config;localization;capture;imaging;recording;media;di
 set(allowed_simulation "base;capture")
 set(allowed_widgets "base")
 set(allowed_media/ui "base;config;localization;capture;imaging;media;widgets")
-# The settings and about dialogs still take the preview from the main viewer.
-set(allowed_dialogs "base;config;localization;capture;imaging;media;media/ui;widgets;viewer")
+set(allowed_dialogs "base;config;localization;capture;imaging;media;media/ui;widgets;control")
 set(allowed_viewer "base;config;localization;capture;imaging;recording;media;media/ui;dispatch;control;widgets;dialogs")
 # Only the demo program's entry point knows the simulated cameras.
 set(demo_entry "viewer/demo_main.cpp")

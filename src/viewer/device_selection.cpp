@@ -4,7 +4,7 @@
 
 #include "config/registry.h"
 #include "config/setting_param_manage.h"
-#include "viewer/viewer_dialogs.h"
+#include "dialogs/viewer_dialogs.h"
 
 namespace orvane {
 

@@ -33,7 +33,7 @@
 #include "viewer/status_prompt.h"
 #include "viewer/video_host.h"
 #include "viewer/viewer_controls.h"
-#include "viewer/viewer_dialogs.h"
+#include "dialogs/viewer_dialogs.h"
 #include "viewer/viewer_events.h"
 #include "viewer/viewer_layout.h"
 
@@ -385,9 +385,9 @@ bool CMainViewerDlg::CaptureResolutionChanged() const {
 }
 
 void CMainViewerDlg::OnSettings() {
-    const ViewerDialogFactories& factories = GetViewerDialogFactories();
+    const ViewerDialogFactories& factories = services.dialogs;
     if (!factories.settings) return;
-    std::unique_ptr<IViewerSettingsDialog> dialog = factories.settings(*this);
+    std::unique_ptr<IViewerSettingsDialog> dialog = factories.settings(this, *this);
     if (dialog == nullptr) return;
     settingsDialog = dialog.get();
     const int result = dialog->Dialog().exec();
@@ -404,8 +404,8 @@ void CMainViewerDlg::OnSettings() {
 }
 
 void CMainViewerDlg::OnAbout() {
-    const ViewerDialogFactories& factories = GetViewerDialogFactories();
-    if (factories.about) factories.about(*this);
+    const ViewerDialogFactories& factories = services.dialogs;
+    if (factories.about) factories.about(this, *this);
 }
 
 void CMainViewerDlg::OnRotateCommand(int commandId) {

@@ -14,6 +14,7 @@
 #include "capture/resolution_list.h"
 #include "config/setting.h"
 #include "control/capture_controller.h"
+#include "control/preview_control.h"
 #include "dispatch/grabber_owner.h"
 #include "dispatch/photo_saver.h"
 #include "dispatch/recording_control.h"
@@ -47,7 +48,7 @@ class RotateSampleImp;
 //
 // Every operation runs on the interface thread unless it says otherwise.
 class CMainViewerDlg final : public QDialog, public IGrabberOwner, public ICaptureViewer, public ICaptureView,
-                             public IDeviceHost {
+                             public IDeviceHost, public IPreviewControl {
     Q_OBJECT
 
 public:
@@ -115,11 +116,11 @@ public:
     // --- Devices ------------------------------------------------------------------------------------
 
     std::string GetDeviceIdentity(int32_t index) const;
-    int32_t FindDeviceIndex(const std::string& identity) const;
+    int32_t FindDeviceIndex(const std::string& identity) const override;
     int32_t FindDefaultDeviceIndex() const;
-    int32_t LoadPreviewedIdentity() const;
+    int32_t LoadPreviewedIdentity() const override;
     void SavePreviewedIdentity(const std::string& identity);
-    CaptureResolution LoadPreviewedResolution() const;
+    CaptureResolution LoadPreviewedResolution() const override;
     void SavePreviewedResolution(const CaptureResolution& resolution);
     void SavePreviewedDevice();
     void PreviewSavedOrDefaultDevice();
@@ -148,11 +149,11 @@ public:
 
     // --- Parts for the dialogs and the tests ------------------------------------------------------
 
-    CCaptureVideo& CaptureSession() { return captureSession; }
+    CCaptureVideo& CaptureSession() override { return captureSession; }
     CPhotoSaver& PhotoSaver() { return photoSaver; }
     const DeviceList& GetDeviceList() const override { return deviceList; }
     const std::string& CurrentIdentity() const override { return currentIdentity; }
-    const ResolutionList& GetResolutionList() const { return resolutionList; }
+    const ResolutionList& GetResolutionList() const override { return resolutionList; }
     const CaptureResolution& ResolutionBeforeRecording() const { return controller.ResolutionBeforeRecording(); }
     CCaptureController& Controller() { return controller; }
     int CheckedRotateItem() const { return checkedRotateItem; }
@@ -165,8 +166,8 @@ public:
     CResourceWindow* ResourceWindow() const;
     CResourceBrowserView* BrowserView() const;
     QAbstractButton* Button(int controlId) const;
-    CSettingParamManage& Settings() const { return settings; }
-    CLocalizableString& Strings() const { return strings; }
+    CSettingParamManage& Settings() const override { return settings; }
+    CLocalizableString& Strings() const override { return strings; }
     // GetString of the viewer's string table.
     std::string Text(const StringKey& text) const;
 
