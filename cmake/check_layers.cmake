@@ -12,16 +12,16 @@ set(allowed_recording "base;config")
 set(allowed_capture "base;config;localization")
 set(allowed_media "base;config")
 set(allowed_dispatch "base;config;localization;capture;imaging;recording;media")
+set(allowed_control "base;config;localization;capture;imaging;recording;media;dispatch")
 set(allowed_simulation "base;capture")
 set(allowed_widgets "base")
 set(allowed_media/ui "base;config;localization;capture;imaging;media;widgets")
-# The settings and about dialogs still take the preview from the main viewer.
-set(allowed_dialogs "base;config;localization;capture;imaging;media;media/ui;widgets;viewer")
-set(allowed_viewer "base;config;localization;capture;imaging;recording;media;media/ui;dispatch;widgets;dialogs")
+set(allowed_dialogs "base;config;localization;capture;imaging;media;media/ui;widgets;control")
+set(allowed_viewer "base;config;localization;capture;imaging;recording;media;media/ui;dispatch;control;widgets;dialogs")
 # Only the demo program's entry point knows the simulated cameras.
 set(demo_entry "viewer/demo_main.cpp")
 
-set(engine base config localization imaging recording capture media dispatch simulation)
+set(engine base config localization imaging recording capture media dispatch control simulation)
 
 file(GLOB_RECURSE sources RELATIVE "${SOURCE_DIR}/src"
      "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/src/*.cpp" "${SOURCE_DIR}/src/*.inc")

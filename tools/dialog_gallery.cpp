@@ -79,10 +79,10 @@ int main(int argc, char** argv) {
 
     SimulatedDeviceFile cameras(SimulatedDeviceFile::DemoCameras());
     SetDeviceFile(&cameras);
-    InstallDialogs();
     int result = 0;
     {
         ViewerServices services;
+        services.dialogs = ViewerDialogs();
         services.settings = &settings;
         services.strings = &strings;
         services.locations = &locations;

@@ -16,7 +16,7 @@
 #include "base/text.h"
 #include "config/setting_param_manage.h"
 #include "localization/localizable_string.h"
-#include "viewer/picture_box.h"
+#include "widgets/picture_box.h"
 
 // The licence text is compiled into the dialogs library; a static library's resources must be
 // registered by hand.

@@ -2,26 +2,25 @@
 
 #include <memory>
 
+#include "control/preview_control.h"
 #include "dialogs/about_dlg.h"
 #include "dialogs/setting_dlg.h"
-#include "viewer/main_viewer_dlg.h"
-#include "viewer/viewer_dialogs.h"
 
 namespace orvane {
 
-void InstallDialogs() {
+ViewerDialogFactories ViewerDialogs() {
     ViewerDialogFactories factories;
-    factories.settings = [](CMainViewerDlg& viewer) -> std::unique_ptr<IViewerSettingsDialog> {
-        return std::make_unique<CSettingDlg>(&viewer, &viewer);
+    factories.settings = [](QWidget* parent, IPreviewControl& preview) -> std::unique_ptr<IViewerSettingsDialog> {
+        return std::make_unique<CSettingDlg>(&preview, parent);
     };
-    factories.about = [](CMainViewerDlg& viewer) {
+    factories.about = [](QWidget* parent, IPreviewControl& preview) {
         AboutDlgServices services;
-        services.settings = &viewer.Settings();
-        services.strings = &viewer.Strings();
-        CAboutDlg about(&viewer, services);
+        services.settings = &preview.Settings();
+        services.strings = &preview.Strings();
+        CAboutDlg about(parent, services);
         about.exec();
     };
-    SetViewerDialogFactories(std::move(factories));
+    return factories;
 }
 
 }  // namespace orvane

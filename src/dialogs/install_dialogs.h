@@ -1,9 +1,10 @@
 #pragma once
 
+#include "dialogs/viewer_dialogs.h"
+
 namespace orvane {
 
-// Plugs the settings dialog, the about box and the camera controls into the main viewer. The
-// programs call it once, before the viewer runs. Interface thread.
-void InstallDialogs();
+// The settings dialog (with the camera controls) and the about box, as the main viewer opens them.
+ViewerDialogFactories ViewerDialogs();
 
 }  // namespace orvane

@@ -14,7 +14,7 @@
 #include "dialogs/setting_dlg.h"
 #include "dialogs/setting_validation.h"
 #include "localization/localizable_string.h"
-#include "viewer/main_viewer_dlg.h"
+#include "control/preview_control.h"
 
 namespace orvane {
 
@@ -28,7 +28,7 @@ uint32_t PackSize(int32_t width, int32_t height) {
 
 }  // namespace
 
-CSettingDeviceSection::CSettingDeviceSection(CSettingDlg& dialog, CMainViewerDlg* viewer,
+CSettingDeviceSection::CSettingDeviceSection(CSettingDlg& dialog, IPreviewControl* viewer,
                                              CSettingParamManage& settings, CLocalizableString& strings)
     : dialog(dialog), viewer(viewer), settings(settings), strings(strings) {}
 

@@ -9,7 +9,7 @@
 namespace orvane {
 
 class CLocalizableString;
-class CMainViewerDlg;
+class IPreviewControl;
 class CSettingDlg;
 class CSettingParamManage;
 
@@ -20,7 +20,7 @@ class CSettingParamManage;
 // itself. Without a viewer it does nothing. Interface thread only.
 class CSettingDeviceSection {
 public:
-    CSettingDeviceSection(CSettingDlg& dialog, CMainViewerDlg* viewer, CSettingParamManage& settings,
+    CSettingDeviceSection(CSettingDlg& dialog, IPreviewControl* viewer, CSettingParamManage& settings,
                           CLocalizableString& strings);
 
     // The viewer's cameras, then the wireless item when the settings have "haswifi"; selects the
@@ -65,7 +65,7 @@ private:
     void SelectPreviewedDevice();
 
     CSettingDlg& dialog;
-    CMainViewerDlg* const viewer;
+    IPreviewControl* const viewer;
     CSettingParamManage& settings;
     CLocalizableString& strings;
     std::vector<CaptureResolution> formats;

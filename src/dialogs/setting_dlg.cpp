@@ -27,7 +27,7 @@
 #include "dialogs/setting_validation.h"
 #include "localization/localizable_string.h"
 #include "media/saving_loaction_manage.h"
-#include "viewer/main_viewer_dlg.h"
+#include "control/preview_control.h"
 
 namespace orvane {
 
@@ -35,12 +35,12 @@ using namespace setting_id;
 
 namespace {
 
-CSettingParamManage& SettingsFor(CMainViewerDlg* viewer, const SettingDlgServices& services) {
+CSettingParamManage& SettingsFor(IPreviewControl* viewer, const SettingDlgServices& services) {
     if (services.settings != nullptr) return *services.settings;
     return viewer != nullptr ? viewer->Settings() : *CSettingParamManage::GetInstance();
 }
 
-CLocalizableString& StringsFor(CMainViewerDlg* viewer, const SettingDlgServices& services) {
+CLocalizableString& StringsFor(IPreviewControl* viewer, const SettingDlgServices& services) {
     if (services.strings != nullptr) return *services.strings;
     return viewer != nullptr ? viewer->Strings() : *CLocalizableString::GetInstance();
 }
@@ -106,7 +106,7 @@ QString CaptionOf(const QWidget* widget) {
 
 }  // namespace
 
-CSettingDlg::CSettingDlg(CMainViewerDlg* viewer_, QWidget* parent, const SettingDlgServices& services_)
+CSettingDlg::CSettingDlg(IPreviewControl* viewer_, QWidget* parent, const SettingDlgServices& services_)
     : QDialog(parent),
       viewer(viewer_),
       settings(SettingsFor(viewer_, services_)),

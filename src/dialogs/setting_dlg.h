@@ -10,14 +10,14 @@
 
 #include "config/setting_param.h"
 #include "localization/string_keys.h"
-#include "viewer/viewer_dialogs.h"
+#include "dialogs/viewer_dialogs.h"
 
 class QButtonGroup;
 
 namespace orvane {
 
 class CLocalizableString;
-class CMainViewerDlg;
+class IPreviewControl;
 class CSettingDeviceSection;
 class CSettingParamManage;
 
@@ -45,7 +45,7 @@ class CSettingDlg final : public QDialog, public IViewerSettingsDialog {
 public:
     // viewer may be null: the device section then stays empty. Sets everything up as the dialog
     // opens: captions, the working copy, the controls, the device lists, the busy state.
-    explicit CSettingDlg(CMainViewerDlg* viewer, QWidget* parent = nullptr,
+    explicit CSettingDlg(IPreviewControl* viewer, QWidget* parent = nullptr,
                          const SettingDlgServices& services = {});
     ~CSettingDlg() override;
 
@@ -96,7 +96,7 @@ public:
         return qobject_cast<W*>(Control(id));
     }
     CSettingDeviceSection& DeviceSection() const { return *deviceSection; }
-    CMainViewerDlg* Viewer() const { return viewer; }
+    IPreviewControl* Viewer() const { return viewer; }
     CSettingParamManage& Settings() const { return settings; }
     const CSettingParam& EditRecord() const { return editRecord; }
     int32_t ShotsValue() const { return shotsValue; }
@@ -128,7 +128,7 @@ private:
     // Position of the selected item of a list; -1 when none.
     int32_t SelectedPosition(int id) const;
 
-    CMainViewerDlg* const viewer;
+    IPreviewControl* const viewer;
     CSettingParamManage& settings;
     CLocalizableString& strings;
     SettingDlgServices services;

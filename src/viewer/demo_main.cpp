@@ -4,6 +4,7 @@
 #include <atomic>
 #include <ctime>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "capture/device_file.h"
@@ -73,11 +74,12 @@ int main(int argc, char** argv) {
         orvane::SimulatedCameraDefinition::UsbCamera("USB Microscope", "0c45", "6366", "ORV0001", "1");
     orvane::SimulatedDeviceFile cameras(std::vector<orvane::SimulatedCameraDefinition>{microscope});
     orvane::SetDeviceFile(&cameras);
-    orvane::InstallDialogs();
     int result;
     {
         CameraSignals signals(cameras.Camera(0), cameraSignals);
-        orvane::COrvaneApp app;
+        orvane::COrvaneApp::Options options;
+        options.viewer.dialogs = orvane::ViewerDialogs();
+        orvane::COrvaneApp app(std::move(options));
         result = app.Run(argc, argv);
     }
     orvane::SetDeviceFile(nullptr);

@@ -4,8 +4,7 @@
 
 #include "config/registry.h"
 #include "config/setting_param_manage.h"
-#include "viewer/main_viewer_dlg.h"
-#include "viewer/viewer_dialogs.h"
+#include "dialogs/viewer_dialogs.h"
 
 namespace orvane {
 
@@ -16,8 +15,9 @@ constexpr size_t kVendorIdLength = 4;
 
 }  // namespace
 
-CDeviceSelection::CDeviceSelection(CMainViewerDlg& viewer_, HKEY hive_, IDeviceFile* device)
-    : QObject(nullptr), viewer(viewer_), hive(hive_), monitor(device) {}
+CDeviceSelection::CDeviceSelection(IDeviceHost& viewer_, const CSettingParamManage& settings_, HKEY hive_,
+                                   IDeviceFile* device)
+    : QObject(nullptr), viewer(viewer_), settings(settings_), hive(hive_), monitor(device) {}
 
 CDeviceSelection::~CDeviceSelection() {
     notifier.reset();
@@ -60,7 +60,7 @@ int32_t CDeviceSelection::DefaultDeviceIndex(const DeviceList& list,
 
 int32_t CDeviceSelection::FindDefaultDeviceIndex() const {
     std::vector<std::string> vendorIds;
-    viewer.Settings().GetUsingParam().GetVendorIdList(vendorIds);
+    settings.GetUsingParam().GetVendorIdList(vendorIds);
     return DefaultDeviceIndex(viewer.GetDeviceList(), vendorIds);
 }
 
@@ -106,7 +106,7 @@ void CDeviceSelection::SavePreviewedResolution(const CaptureResolution& resoluti
 
 void CDeviceSelection::SavePreviewedDevice() {
     SavePreviewedIdentity(viewer.CurrentIdentity());
-    SavePreviewedResolution(viewer.Settings().GetUsingParam().GetCaptureResolution());
+    SavePreviewedResolution(settings.GetUsingParam().GetCaptureResolution());
 }
 
 void CDeviceSelection::PreviewSavedOrDefaultDevice() {

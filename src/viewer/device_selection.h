@@ -15,8 +15,28 @@ class QSocketNotifier;
 
 namespace orvane {
 
-class CMainViewerDlg;
+class CSettingParamManage;
 class IDeviceFile;
+class IViewerSettingsDialog;
+
+// What device selection needs of the viewer: its camera list, the previewed camera, and the means
+// to preview, stop and tell. Interface thread only.
+class IDeviceHost {
+public:
+    virtual ~IDeviceHost() = default;
+    virtual const DeviceList& GetDeviceList() const = 0;
+    // Lists the cameras again into GetDeviceList(); the number listed.
+    virtual int32_t EnumDevices() = 0;
+    // "" while nothing is previewed.
+    virtual const std::string& CurrentIdentity() const = 0;
+    virtual bool PreviewDevice(int32_t deviceIndex, CaptureResolution resolution) = 0;
+    // Ends every capture action and the preview.
+    virtual void StopEverything() = 0;
+    virtual void ForgetCurrentDevice() = 0;
+    virtual void ShowNoCameraAlert() = 0;
+    // The open settings dialog, told when the camera list changes; nullptr when none is open.
+    virtual IViewerSettingsDialog* SettingsDialog() const = 0;
+};
 
 // Which camera the main viewer previews: finds devices by identity, picks the remembered camera or
 // the first of a preferred vendor, remembers the previewed camera with its capture resolution under
@@ -32,7 +52,7 @@ public:
 
     // hive: where the values are kept (nullptr: the current user's); device: the hot-plug source's
     // seam (nullptr: the one in force when watching starts).
-    CDeviceSelection(CMainViewerDlg& viewer, HKEY hive, IDeviceFile* device);
+    CDeviceSelection(IDeviceHost& viewer, const CSettingParamManage& settings, HKEY hive, IDeviceFile* device);
     ~CDeviceSelection() override;
 
     // "wifi device" for kWifiDeviceIndex, the device path of a listed index, else "".
@@ -70,7 +90,8 @@ public:
 private:
     void OnMonitorReadable();
 
-    CMainViewerDlg& viewer;
+    IDeviceHost& viewer;
+    const CSettingParamManage& settings;
     const HKEY hive;
     CDeviceMonitor monitor;
     std::unique_ptr<QSocketNotifier> notifier;

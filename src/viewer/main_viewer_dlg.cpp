@@ -33,7 +33,7 @@
 #include "viewer/status_prompt.h"
 #include "viewer/video_host.h"
 #include "viewer/viewer_controls.h"
-#include "viewer/viewer_dialogs.h"
+#include "dialogs/viewer_dialogs.h"
 #include "viewer/viewer_events.h"
 #include "viewer/viewer_layout.h"
 
@@ -41,7 +41,6 @@ namespace orvane {
 
 namespace {
 
-constexpr int32_t kMillisecondsPerDay = 86400000;
 constexpr int32_t kLargestPreferredWidth = 2048;
 // The about entry of the viewer's context menu.
 constexpr const char* kAboutMenuText = "关于 Orvane(&A)...";
@@ -49,6 +48,18 @@ constexpr const char* kAboutMenuText = "关于 Orvane(&A)...";
 template <class T>
 T& Or(T* given, T* processWide) {
     return given != nullptr ? *given : *processWide;
+}
+
+int ActionButton(CaptureAction action) {
+    switch (action) {
+        case CaptureAction::TakePhoto:
+            return viewer_id::kTakePhoto;
+        case CaptureAction::TimedShot:
+            return viewer_id::kTimedShot;
+        case CaptureAction::Recording:
+            break;
+    }
+    return viewer_id::kRecording;
 }
 
 bool IsOwnWindow(const QWidget* viewer, const QObject* watched) {
@@ -66,6 +77,8 @@ CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
       locations(Or(services_.locations, CSavingLoactionManage::GetInstance())),
       rotation(Or(services_.rotation, RotateSampleImp::GetInstance())),
       wifiLink(Or(services_.wifiLink, CWifiDeviceProxy::GetInstance())),
+      controller(CaptureControllerServices{&settings, &locations, &strings, &captureSession, &g_previewGrabber},
+                 *this),
       photoSaver(PhotoSaverServices{&settings, &locations, &strings}),
       recordingControl(&settings),
       captureSession(CaptureVideoServices{services_.device, &wifiLink, &strings, services_.hive,
@@ -89,7 +102,7 @@ CMainViewerDlg::~CMainViewerDlg() {
     qApp->removeEventFilter(this);
     prompt->Stop();
     // No frame, shot or movie may reach the windows once they start to go.
-    if (captureState.recordingRunning.exchange(0) == 1) captureSession.StopRecording();
+    if (controller.State().recordingRunning.exchange(0) == 1) captureSession.StopRecording();
     captureSession.StopPreview();
     if (CPreviewWindow* preview = PreviewWindow()) preview->VideoHost()->Attach(nullptr);
     wifiLink.SetViewer(nullptr);
@@ -170,7 +183,7 @@ void CMainViewerDlg::SetUp() {
         SetSavedFileSink(window);
     }
     prompt = std::make_unique<CStatusPrompt>(*this, *layout->PromptLine());
-    devices = std::make_unique<CDeviceSelection>(*this, services.hive, services.device);
+    devices = std::make_unique<CDeviceSelection>(*this, settings, services.hive, services.device);
 
     LoadCaptions();
     EnumDevices();
@@ -179,7 +192,7 @@ void CMainViewerDlg::SetUp() {
     resize(layout->InitialSize());
     Layout(width(), height());
     prompt->Start();
-    wifiLink.SetViewer(&captureState);
+    wifiLink.SetViewer(&controller.State());
     qApp->installEventFilter(this);
 }
 
@@ -211,16 +224,13 @@ bool CMainViewerDlg::event(QEvent* e) {
 void CMainViewerDlg::HandleViewerMessage(uint32_t message) {
     switch (message) {
         case WM_SHOT_DONE:
-            captureState.shotPending.store(0, std::memory_order_release);
-            EnableToolbar(true);
+            controller.OnShotDone();
             break;
         case WM_TIMED_SHOT_END:
-            // The dispatcher repeats the message on every frame until the flag is clear; a late one
-            // must not re-enable the buttons of an action started since.
-            if (captureState.timedShotRunning.load(std::memory_order_acquire) == 1) EndTimedShots();
+            controller.OnTimedShotEnd();
             break;
         case WM_RECORDING_END:
-            if (captureState.recordingRunning.load(std::memory_order_acquire) == 1) EndRecording();
+            controller.OnRecordingEnd();
             break;
         case WM_START_PREVIEW:
             devices->OnStartPreview();
@@ -276,12 +286,7 @@ bool CMainViewerDlg::ApplyCaptureSize(int32_t width, int32_t height) {
 }
 
 void CMainViewerDlg::StopEverything() {
-    if (captureState.shotPending.load(std::memory_order_acquire) == 1) {
-        captureState.shotPending.store(0, std::memory_order_release);
-        EnableToolbar(true);
-    }
-    if (captureState.timedShotRunning.load(std::memory_order_acquire) == 1) EndTimedShots();
-    if (captureState.recordingRunning.load(std::memory_order_acquire) == 1) EndRecording();
+    controller.StopActions();
     captureSession.StopPreview();
 }
 
@@ -316,16 +321,7 @@ int32_t CMainViewerDlg::EnumDevices() { return captureSession.EnumDevices(device
 
 std::string CMainViewerDlg::Text(const StringKey& text) const { return strings.GetString(text); }
 
-bool CMainViewerDlg::CheckStorageFolder() {
-    const CSettingParam param = settings.GetUsingParam();
-    std::error_code error;
-    if (std::filesystem::is_directory(param.GetResourcesPath(), error)) {
-        locations.CreateResourceFolders();
-        return true;
-    }
-    ShowAlert(Format(Text(keys::kAlertNotExistResourceLocation), param.GetMoviesFolder()));
-    return false;
-}
+bool CMainViewerDlg::CheckStorageFolder() { return controller.CheckStorageFolder(); }
 
 std::string CMainViewerDlg::GetPreviewErrorText() {
     if (!deviceList.empty()) {
@@ -357,106 +353,29 @@ void CMainViewerDlg::EnableToolbar(bool enable, QAbstractButton* keep) {
     if (!enable && keep != nullptr) keep->setEnabled(true);
 }
 
-void CMainViewerDlg::UpdateRecordingCaption() {
-    const bool running = captureState.recordingRunning.load(std::memory_order_acquire) == 1;
-    layout->SetCaption(viewer_id::kRecording,
-                       running ? Text(keys::kViewBtnStopRecording) : Text(keys::kViewBtnTakeRecording));
+void CMainViewerDlg::EnableActions(bool enable, std::optional<CaptureAction> keep) {
+    EnableToolbar(enable, keep ? Button(ActionButton(*keep)) : nullptr);
 }
 
-void CMainViewerDlg::UpdateTimedShotCaption() {
-    const bool running = captureState.timedShotRunning.load(std::memory_order_acquire) == 1;
-    layout->SetCaption(viewer_id::kTimedShot,
-                       running ? Text(keys::kViewBtnStopTimedShot) : Text(keys::kViewBtnTakeTimedShot));
+void CMainViewerDlg::SetActionCaption(CaptureAction action, const std::string& caption) {
+    if (action != CaptureAction::TakePhoto) layout->SetCaption(ActionButton(action), caption);
 }
+
+void CMainViewerDlg::UpdateRecordingCaption() { controller.UpdateCaptions(); }
+
+void CMainViewerDlg::UpdateTimedShotCaption() { controller.UpdateCaptions(); }
 
 void CMainViewerDlg::ShowLeftColumn() { layout->RestoreLeftColumn(); }
 
-void CMainViewerDlg::OnTakePhoto() {
-    if (!CheckStorageFolder()) return;
-    if (!HasCurrentDevice()) {
-        ShowPreviewError();
-        return;
-    }
-    EnableToolbar(false);
-    ShowLeftColumn();
-    captureState.shotPending.store(1, std::memory_order_release);
-}
+void CMainViewerDlg::OnTakePhoto() { controller.TakePhoto(); }
 
-void CMainViewerDlg::OnTimedShot() {
-    if (captureState.timedShotRunning.load(std::memory_order_acquire) == 1) {
-        EndTimedShots();
-        return;
-    }
-    if (!CheckStorageFolder()) return;
-    const CSettingParam param = settings.GetUsingParam();
-    const int32_t shotsPerDay = param.GetShotsPerDay();
-    if (!param.IsTimedShotValid() || shotsPerDay <= 0) {
-        ShowAlert(Text(keys::kAlertTimedShotSetting));
-        return;
-    }
-    if (!HasCurrentDevice()) {
-        ShowPreviewError();
-        return;
-    }
-    if (!locations.BeginTimedShots(param.GetTimedShotsFolder())) return;
+void CMainViewerDlg::OnTimedShot() { controller.ToggleTimedShots(); }
 
-    captureState.timedShotIntervalMs.store(kMillisecondsPerDay / shotsPerDay, std::memory_order_relaxed);
-    captureState.timedShotHours.store(static_cast<float>(param.GetTimedShotMinutes() / 60.0),
-                                      std::memory_order_relaxed);
-    EnableToolbar(false, Button(viewer_id::kTimedShot));
-    ShowLeftColumn();
-    g_previewGrabber.ResetTimedSeries(NowMs());
-    // Last, so that the dispatcher never sees a running series with the parameters of an old one.
-    captureState.timedShotRunning.store(1, std::memory_order_release);
-    UpdateTimedShotCaption();
-}
+void CMainViewerDlg::EndTimedShots() { controller.EndTimedShots(); }
 
-void CMainViewerDlg::EndTimedShots() {
-    captureState.timedShotRunning.store(0, std::memory_order_release);
-    UpdateTimedShotCaption();
-    EnableToolbar(true);
-}
+void CMainViewerDlg::OnRecording() { controller.ToggleRecording(); }
 
-void CMainViewerDlg::OnRecording() {
-    if (captureState.recordingRunning.load(std::memory_order_acquire) == 1) {
-        EndRecording();
-        return;
-    }
-    if (!CheckStorageFolder()) return;
-    CSettingParam param = settings.GetUsingParam();
-    std::string path;
-    if (!locations.GetMoviePath(param.GetMoviesFolder(), path)) return;
-    if (!HasCurrentDevice()) {
-        ShowPreviewError();
-        return;
-    }
-    const CaptureResolution movie = param.GetMovieResolution();
-    resolutionBeforeRecording = param.GetCaptureResolution();
-    if (!ApplyCaptureSize(movie.width, movie.height)) return;
-    ShowLeftColumn();
-    captureSession.StartRecording(path);
-    if (!RecordingOutputRunning()) {
-        // No output could be made (an unknown movie format): nothing records, so nothing may say so.
-        ApplyCaptureSize(resolutionBeforeRecording.width, resolutionBeforeRecording.height);
-        return;
-    }
-    captureState.recordingRunning.store(1, std::memory_order_release);
-    UpdateRecordingCaption();
-    EnableToolbar(false, Button(viewer_id::kRecording));
-}
-
-bool CMainViewerDlg::RecordingOutputRunning() {
-    std::lock_guard<std::mutex> guard(g_recordingLock);
-    return g_recordingOutput != nullptr;
-}
-
-void CMainViewerDlg::EndRecording() {
-    captureState.recordingRunning.store(0, std::memory_order_release);
-    captureSession.StopRecording();
-    UpdateRecordingCaption();
-    ApplyCaptureSize(resolutionBeforeRecording.width, resolutionBeforeRecording.height);
-    EnableToolbar(true);
-}
+void CMainViewerDlg::EndRecording() { controller.EndRecording(); }
 
 bool CMainViewerDlg::CaptureResolutionChanged() const {
     if (currentIdentity.empty() || currentIdentity == kWifiDeviceName) return false;
@@ -466,9 +385,9 @@ bool CMainViewerDlg::CaptureResolutionChanged() const {
 }
 
 void CMainViewerDlg::OnSettings() {
-    const ViewerDialogFactories& factories = GetViewerDialogFactories();
+    const ViewerDialogFactories& factories = services.dialogs;
     if (!factories.settings) return;
-    std::unique_ptr<IViewerSettingsDialog> dialog = factories.settings(*this);
+    std::unique_ptr<IViewerSettingsDialog> dialog = factories.settings(this, *this);
     if (dialog == nullptr) return;
     settingsDialog = dialog.get();
     const int result = dialog->Dialog().exec();
@@ -485,8 +404,8 @@ void CMainViewerDlg::OnSettings() {
 }
 
 void CMainViewerDlg::OnAbout() {
-    const ViewerDialogFactories& factories = GetViewerDialogFactories();
-    if (factories.about) factories.about(*this);
+    const ViewerDialogFactories& factories = services.dialogs;
+    if (factories.about) factories.about(this, *this);
 }
 
 void CMainViewerDlg::OnRotateCommand(int commandId) {
@@ -516,14 +435,7 @@ void CMainViewerDlg::OnRotateCommand(int commandId) {
 }
 
 bool CMainViewerDlg::ConfirmExit() {
-    std::string text;
-    if (captureState.timedShotRunning.load(std::memory_order_acquire) == 1) {
-        text = Text(keys::kAlertExitSystemDoingTimedshot);
-    } else if (captureState.recordingRunning.load(std::memory_order_acquire) == 1) {
-        text = Text(keys::kAlertExitSystemDoingRecording);
-    } else {
-        text = Text(keys::kAlertExitSystem);
-    }
+    const std::string text = controller.ExitQuestion();
     const std::string caption = Text(keys::kExitQuestionCaption);
     bool ok;
     if (services.confirm) {
@@ -545,8 +457,7 @@ bool CMainViewerDlg::ConfirmExit() {
 
 void CMainViewerDlg::LoadCaptions() {
     layout->LoadCaptions();
-    UpdateRecordingCaption();
-    UpdateTimedShotCaption();
+    controller.UpdateCaptions();
 }
 
 void CMainViewerDlg::Layout(int cx, int cy) { layout->Layout(cx, cy); }

@@ -13,10 +13,13 @@
 #include "capture/capture_viewer.h"
 #include "capture/resolution_list.h"
 #include "config/setting.h"
+#include "control/capture_controller.h"
+#include "control/preview_control.h"
 #include "dispatch/grabber_owner.h"
 #include "dispatch/photo_saver.h"
 #include "dispatch/recording_control.h"
 #include "localization/string_keys.h"
+#include "viewer/device_selection.h"
 #include "viewer/viewer_services.h"
 
 class QAbstractButton;
@@ -44,7 +47,8 @@ class RotateSampleImp;
 // frame dispatcher and the saver thread answer it only by posting messages.
 //
 // Every operation runs on the interface thread unless it says otherwise.
-class CMainViewerDlg final : public QDialog, public IGrabberOwner, public ICaptureViewer {
+class CMainViewerDlg final : public QDialog, public IGrabberOwner, public ICaptureViewer, public ICaptureView,
+                             public IDeviceHost, public IPreviewControl {
     Q_OBJECT
 
 public:
@@ -62,27 +66,29 @@ public:
     // The only way a preview is started or restarted. False, with nothing changed, for an index that
     // names no device (kWifiDeviceIndex names the wireless camera) or while there is no live pane;
     // false after a failed start, which leaves no device previewed.
-    bool PreviewDevice(int32_t deviceIndex, CaptureResolution resolution);
+    bool PreviewDevice(int32_t deviceIndex, CaptureResolution resolution) override;
     // Restarts the preview of the current device at width x height unless that is the capture size
     // already. False when the restart failed or nothing is previewed.
-    bool ApplyCaptureSize(int32_t width, int32_t height);
+    bool ApplyCaptureSize(int32_t width, int32_t height) override;
     // Leaves every capture state and stops the preview.
-    void StopEverything();
+    void StopEverything() override;
     // The last listed format, in key order, whose width is at most 2048; the outputs stay untouched
     // when there is none.
     void LargestListedResolution(int32_t& width, int32_t& height) const;
 
     // Creates the storage folders and returns true when the user folder exists; otherwise warns.
     bool CheckStorageFolder();
-    bool HasCurrentDevice() const { return !currentIdentity.empty(); }
+    bool HasCurrentDevice() const override { return !currentIdentity.empty(); }
     // The cannot-preview text while devices are listed, else the no-camera text.
     std::string GetPreviewErrorText();
-    void ShowPreviewError();
+    void ShowPreviewError() override;
     // The no-camera warning, only while no device is listed and the viewer is not in full screen.
-    void ShowNoCameraAlert();
+    void ShowNoCameraAlert() override;
 
     // Sets the five action buttons to `enable`; when disabling, `keep` is enabled again.
     void EnableToolbar(bool enable, QAbstractButton* keep = nullptr);
+    void EnableActions(bool enable, std::optional<CaptureAction> keep) override;
+    void SetActionCaption(CaptureAction action, const std::string& caption) override;
     void UpdateRecordingCaption();
     void UpdateTimedShotCaption();
     void EndTimedShots();
@@ -110,20 +116,20 @@ public:
     // --- Devices ------------------------------------------------------------------------------------
 
     std::string GetDeviceIdentity(int32_t index) const;
-    int32_t FindDeviceIndex(const std::string& identity) const;
+    int32_t FindDeviceIndex(const std::string& identity) const override;
     int32_t FindDefaultDeviceIndex() const;
-    int32_t LoadPreviewedIdentity() const;
+    int32_t LoadPreviewedIdentity() const override;
     void SavePreviewedIdentity(const std::string& identity);
-    CaptureResolution LoadPreviewedResolution() const;
+    CaptureResolution LoadPreviewedResolution() const override;
     void SavePreviewedResolution(const CaptureResolution& resolution);
     void SavePreviewedDevice();
     void PreviewSavedOrDefaultDevice();
     // Re-reads the camera list after an arrival or removal and previews what should be previewed.
     void OnDeviceChanged();
     // Lists the cameras into the device list; the number listed, or -1.
-    int32_t EnumDevices();
+    int32_t EnumDevices() override;
     // Forgets the previewed device and its formats and clears the picture.
-    void ForgetCurrentDevice();
+    void ForgetCurrentDevice() override;
 
     // --- Status line ----------------------------------------------------------------------------
 
@@ -133,7 +139,7 @@ public:
     // --- What the engine sees (any thread where stated) ---------------------------------------------
 
     // Any thread.
-    CaptureState& GetCaptureState() override { return captureState; }
+    CaptureState& GetCaptureState() override { return controller.State(); }
     // Any thread; never blocks. Handled in the event loop.
     void PostViewerMessage(uint32_t message) override;
     // Any thread.
@@ -143,15 +149,16 @@ public:
 
     // --- Parts for the dialogs and the tests ------------------------------------------------------
 
-    CCaptureVideo& CaptureSession() { return captureSession; }
+    CCaptureVideo& CaptureSession() override { return captureSession; }
     CPhotoSaver& PhotoSaver() { return photoSaver; }
-    const DeviceList& GetDeviceList() const { return deviceList; }
-    const std::string& CurrentIdentity() const { return currentIdentity; }
-    const ResolutionList& GetResolutionList() const { return resolutionList; }
-    const CaptureResolution& ResolutionBeforeRecording() const { return resolutionBeforeRecording; }
+    const DeviceList& GetDeviceList() const override { return deviceList; }
+    const std::string& CurrentIdentity() const override { return currentIdentity; }
+    const ResolutionList& GetResolutionList() const override { return resolutionList; }
+    const CaptureResolution& ResolutionBeforeRecording() const { return controller.ResolutionBeforeRecording(); }
+    CCaptureController& Controller() { return controller; }
     int CheckedRotateItem() const { return checkedRotateItem; }
     // The open settings dialog, or null.
-    IViewerSettingsDialog* SettingsDialog() const { return settingsDialog; }
+    IViewerSettingsDialog* SettingsDialog() const override { return settingsDialog; }
     CViewerLayout& ViewerLayout() const { return *layout; }
     CStatusPrompt& Prompt() const { return *prompt; }
     CDeviceSelection& DeviceSelection() const { return *devices; }
@@ -159,8 +166,8 @@ public:
     CResourceWindow* ResourceWindow() const;
     CResourceBrowserView* BrowserView() const;
     QAbstractButton* Button(int controlId) const;
-    CSettingParamManage& Settings() const { return settings; }
-    CLocalizableString& Strings() const { return strings; }
+    CSettingParamManage& Settings() const override { return settings; }
+    CLocalizableString& Strings() const override { return strings; }
     // GetString of the viewer's string table.
     std::string Text(const StringKey& text) const;
 
@@ -179,9 +186,8 @@ private:
     void SetUp();
     void StartSaverThread();
     void HandleViewerMessage(uint32_t message);
-    void ShowLeftColumn();
+    void ShowLeftColumn() override;
     bool CaptureResolutionChanged() const;
-    static bool RecordingOutputRunning();
 
     ViewerServices services;
     CSettingParamManage& settings;
@@ -190,14 +196,14 @@ private:
     RotateSampleImp& rotation;
     CWifiDeviceProxy& wifiLink;
 
-    CaptureState captureState;  // read by the capture thread on every frame
+    // Its capture state is read by the streaming threads on every frame, so it outlives them.
+    CCaptureController controller;
     CPhotoSaver photoSaver;
     CRecordingControl recordingControl;
     CCaptureVideo captureSession;
     DeviceList deviceList;
     std::string currentIdentity;  // empty = nothing previewed
     ResolutionList resolutionList;
-    CaptureResolution resolutionBeforeRecording;
     int checkedRotateItem = 0;
     IViewerSettingsDialog* settingsDialog = nullptr;
     std::atomic<IResourceWindow*> resourceWindowHook{nullptr};

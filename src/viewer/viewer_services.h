@@ -4,6 +4,7 @@
 #include <string>
 
 #include "config/registry.h"
+#include "dialogs/viewer_dialogs.h"
 
 namespace orvane {
 
@@ -29,6 +30,8 @@ struct ViewerServices {
     IAlertSink* alerts = nullptr;
     // Asks the exit question; true for OK. Null: a question box with OK and Cancel.
     std::function<bool(const std::string& text, const std::string& caption)> confirm;
+    // The settings dialog and the about box; empty: those commands do nothing.
+    ViewerDialogFactories dialogs;
 };
 
 }  // namespace orvane

@@ -9,8 +9,8 @@
 
 #include "dialogs/dialogs_fixture.h"
 #include "dialogs/install_dialogs.h"
-#include "viewer/picture_box.h"
-#include "viewer/viewer_dialogs.h"
+#include "widgets/picture_box.h"
+#include "dialogs/viewer_dialogs.h"
 #include "viewer/viewer_fixture.h"
 
 namespace orvane::test {
@@ -156,13 +156,10 @@ TEST_F(AboutWithoutWebsiteTest, AnEmptyWebAddressHidesTheLink) {
     EXPECT_TRUE(about->Control(CAboutDlg::kWebsite)->isHidden());
 }
 
-class AboutThroughViewerTest : public ViewerFixture {
-protected:
-    ~AboutThroughViewerTest() override { SetViewerDialogFactories({}); }
-};
+using AboutThroughViewerTest = ViewerFixture;
 
 TEST_F(AboutThroughViewerTest, TheAboutButtonAndTheContextMenuOpenTheAboutBox) {
-    InstallDialogs();
+    dialogs = ViewerDialogs();
     Open(false);
     std::vector<std::string> seen;
     auto closeAbout = [&seen](QWidget* modal) {

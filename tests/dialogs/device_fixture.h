@@ -10,7 +10,7 @@
 #include "config/registry.h"
 #include "dialogs/dialogs_fixture.h"
 #include "dialogs/setting_device_section.h"
-#include "viewer/viewer_dialogs.h"
+#include "dialogs/viewer_dialogs.h"
 #include "viewer/viewer_fixture.h"
 
 namespace orvane::test {
@@ -21,7 +21,6 @@ class DeviceDialogFixture : public ViewerFixture {
 protected:
     ~DeviceDialogFixture() override {
         dialog.reset();
-        SetViewerDialogFactories({});
     }
 
     void SetWifi(int32_t hasWifi) {
@@ -39,12 +38,12 @@ protected:
     // dialog is closed with Apply (apply) or Undo unless the steps closed it.
     void RunSettings(const std::function<void(CSettingDlg&)>& steps, bool apply = false) {
         ViewerDialogFactories factories;
-        factories.settings = [this](CMainViewerDlg& owner) -> std::unique_ptr<IViewerSettingsDialog> {
-            auto made = std::make_unique<CSettingDlg>(&owner, &owner);
+        factories.settings = [this](QWidget* parent, IPreviewControl& preview) -> std::unique_ptr<IViewerSettingsDialog> {
+            auto made = std::make_unique<CSettingDlg>(&preview, parent);
             running = made.get();
             return made;
         };
-        SetViewerDialogFactories(std::move(factories));
+        dialogs = std::move(factories);
         ranSteps = false;
         QTimer::singleShot(0, [this, steps, apply] {
             ASSERT_NE(running, nullptr);

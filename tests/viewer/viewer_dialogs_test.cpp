@@ -1,4 +1,4 @@
-#include "viewer/viewer_dialogs.h"
+#include "dialogs/viewer_dialogs.h"
 
 #include <QDialog>
 #include <functional>
@@ -37,17 +37,15 @@ private:
 
 class ViewerDialogsTest : public ViewerFixture {
 protected:
-    ~ViewerDialogsTest() override { SetViewerDialogFactories({}); }
-
     // Installs a settings dialog that runs `script`; the last one made stays readable.
     void InstallSettings(std::function<int(ScriptedDialog&)> script) {
         ViewerDialogFactories factories;
-        factories.settings = [this, script](CMainViewerDlg& owner) {
-            auto dialog = std::make_unique<ScriptedDialog>(&owner, script);
+        factories.settings = [this, script](QWidget* parent, IPreviewControl&) {
+            auto dialog = std::make_unique<ScriptedDialog>(parent, script);
             return std::unique_ptr<IViewerSettingsDialog>(std::move(dialog));
         };
-        factories.about = [this](CMainViewerDlg&) { ++aboutShown; };
-        SetViewerDialogFactories(factories);
+        factories.about = [this](QWidget*, IPreviewControl&) { ++aboutShown; };
+        dialogs = factories;
     }
 
     int aboutShown = 0;

@@ -98,6 +98,9 @@ protected:
         return cameras.AddCamera(SmallCamera(card, vendor, serial, port));
     }
 
+    // The dialogs the viewer opens; none unless a test gives them.
+    ViewerDialogFactories dialogs;
+
     ViewerServices Services() {
         ViewerServices s;
         s.settings = &settings;
@@ -108,6 +111,13 @@ protected:
         s.device = &cameras;
         s.hive = &hive;
         s.alerts = &alerts;
+        // Through the fixture's member, so that a test may put its dialogs in after the viewer opened.
+        s.dialogs.settings = [this](QWidget* parent, IPreviewControl& preview) {
+            return dialogs.settings ? dialogs.settings(parent, preview) : nullptr;
+        };
+        s.dialogs.about = [this](QWidget* parent, IPreviewControl& preview) {
+            if (dialogs.about) dialogs.about(parent, preview);
+        };
         s.confirm = [this](const std::string& text, const std::string& caption) {
             questions.push_back(text);
             questionCaptions.push_back(caption);

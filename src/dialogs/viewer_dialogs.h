@@ -4,10 +4,11 @@
 #include <memory>
 
 class QDialog;
+class QWidget;
 
 namespace orvane {
 
-class CMainViewerDlg;
+class IPreviewControl;
 
 // The settings dialog as the main viewer drives it: run modally, told when the camera list changed,
 // and sent WM_PREVIEW_STARTED after every successful preview start while it is open.
@@ -20,17 +21,13 @@ public:
     virtual void FillDeviceList() = 0;
 };
 
-// Where the dialogs plug into the viewer. The programs install the dialogs before the viewer runs;
-// without them the Settings and About commands do nothing.
+// The dialogs the main viewer opens, given to it with its services; without them the Settings and
+// About commands do nothing.
 struct ViewerDialogFactories {
-    // Makes the settings dialog with the viewer as its parent.
-    std::function<std::unique_ptr<IViewerSettingsDialog>(CMainViewerDlg& viewer)> settings;
+    // Makes the settings dialog over the viewer's preview, with `parent` as its parent window.
+    std::function<std::unique_ptr<IViewerSettingsDialog>(QWidget* parent, IPreviewControl& preview)> settings;
     // Shows the about box modally.
-    std::function<void(CMainViewerDlg& viewer)> about;
+    std::function<void(QWidget* parent, IPreviewControl& preview)> about;
 };
-
-// Interface thread.
-void SetViewerDialogFactories(ViewerDialogFactories factories);
-const ViewerDialogFactories& GetViewerDialogFactories();
 
 }  // namespace orvane

@@ -1,4 +1,4 @@
-#include "viewer/picture_box.h"
+#include "widgets/picture_box.h"
 
 #include <QPainter>
 
