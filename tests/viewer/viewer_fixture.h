@@ -107,7 +107,7 @@ protected:
         s.wifiLink = &wifi;
         s.device = &cameras;
         s.hive = &hive;
-        s.alerts = &alerts;
+        s.alerts = ownAlertBoxes ? nullptr : &alerts;
         s.confirm = [this](const std::string& text, const std::string& caption) {
             questions.push_back(text);
             questionCaptions.push_back(caption);
@@ -171,6 +171,7 @@ protected:
     SimulatedDeviceFile cameras;
     std::unique_ptr<CMainViewerDlg> viewer;
 
+    bool ownAlertBoxes = false;  // the viewer shows its alerts in boxes of its own, not in `alerts`
     bool confirmAnswer = false;
     std::vector<std::string> questions;
     std::vector<std::string> questionCaptions;
