@@ -23,7 +23,8 @@ struct FrameRate {
     // The rate of a frame interval of `numerator` / `denominator` seconds (V4L2's timeperframe); not
     // valid for an interval of 0.
     static constexpr FrameRate OfInterval(uint32_t numerator, uint32_t denominator) {
-        if (numerator == 0 || denominator == 0 || numerator > INT32_MAX || denominator > INT32_MAX) return {0, 1};
+        if (numerator == 0 || denominator == 0 || numerator > INT32_MAX || denominator > INT32_MAX)
+            return {0, 1};
         return {static_cast<int32_t>(denominator), static_cast<int32_t>(numerator)};
     }
 

@@ -238,7 +238,8 @@ bool CCaptureVideo::ListResolutions(const std::vector<Capability>& caps, int32_t
     return result;
 }
 
-v4l2_fract CCaptureVideo::FastestInterval(int fd, uint32_t pixelFormat, uint32_t width, uint32_t height) const {
+v4l2_fract CCaptureVideo::FastestInterval(int fd, uint32_t pixelFormat, uint32_t width,
+                                          uint32_t height) const {
     v4l2_fract fastest{0, 0};
     for (uint32_t n = 0;; ++n) {
         v4l2_frmivalenum interval{};
@@ -418,25 +419,26 @@ HRESULT CCaptureVideo::StartPreview(int32_t index, void* /*host*/, CaptureResolu
 
     const std::vector<Capability> caps = ListCapabilities(s.fd);
     if (HRESULT hr = ConfigureCaptureFormat(caps, resolution); FAILED(hr)) return ReportDevice(hr);
-    if (HRESULT hr = PrepareBuffers(resolution); FAILED(hr)) return hr == -EBUSY ? ReportDevice(hr) : Report(hr);
+    if (HRESULT hr = PrepareBuffers(resolution); FAILED(hr)) return ReportDevice(hr);
     CCameraControls(*device, services.hive).Apply(s.fd, boundIdentity);
 
     v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     HRESULT started = device->Ioctl(s.fd, VIDIOC_STREAMON, &type) == 0 ? S_OK : -errno;
     // Too little USB bandwidth for this format: MJPG needs less, a smaller size less again.
     Capability lighter;
-    for (int attempt = 1; started == -ENOSPC && attempt < kBandwidthAttempts && NextLighterFormat(caps, lighter);
-         ++attempt) {
+    for (int attempt = 1;
+         started == -ENOSPC && attempt < kBandwidthAttempts && NextLighterFormat(caps, lighter); ++attempt) {
         s.ReleaseBuffers();
         if (HRESULT hr = ApplyFormat(caps, lighter.pixelFormat, lighter.width, lighter.height); FAILED(hr))
             return ReportDevice(hr);
-        if (HRESULT hr = PrepareBuffers(resolution); FAILED(hr)) return Report(hr);
+        if (HRESULT hr = PrepareBuffers(resolution); FAILED(hr)) return ReportDevice(hr);
         started = device->Ioctl(s.fd, VIDIOC_STREAMON, &type) == 0 ? S_OK : -errno;
     }
     if (FAILED(started)) return ReportDevice(started);
     s.streaming = true;
     if (frameRate.IsValid()) {
-        s.stallMs = std::max<int64_t>(kMinStallMs, kStallFramePeriods * 1000 * frameRate.seconds / frameRate.frames);
+        s.stallMs =
+            std::max<int64_t>(kMinStallMs, kStallFramePeriods * 1000 * frameRate.seconds / frameRate.frames);
     }
     BuildStillBranch(s.width, s.height);
     try {

@@ -157,7 +157,8 @@ private:
     HRESULT ConfigureCaptureFormat(const std::vector<Capability>& caps, const CaptureResolution& request);
     // Sets the format and its fastest frame rate and reads back the rate granted. -EBUSY when the device
     // is in use, otherwise S_OK (a refused format leaves the current one).
-    HRESULT ApplyFormat(const std::vector<Capability>& caps, uint32_t pixelFormat, int32_t width, int32_t height);
+    HRESULT ApplyFormat(const std::vector<Capability>& caps, uint32_t pixelFormat, int32_t width,
+                        int32_t height);
     // Reads the connected format, readies the converter and maps the buffers; `resolution` as in
     // StartPreview. A failing ioctl's negative errno.
     HRESULT PrepareBuffers(CaptureResolution& resolution);

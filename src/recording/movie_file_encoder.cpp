@@ -67,7 +67,8 @@ bool MovieFileEncoder::Open(const std::string& fileName, const MovieContainer& c
     c->height = frameHeight;
     // MPEG-4 video carries time bases with a denominator of at most 16 bits.
     AVRational period{0, 1};
-    if (rate.IsValid()) av_reduce(&period.num, &period.den, rate.seconds, rate.frames, kMaxTimeBaseDenominator);
+    if (rate.IsValid())
+        av_reduce(&period.num, &period.den, rate.seconds, rate.frames, kMaxTimeBaseDenominator);
     c->time_base = period;
     c->framerate = AVRational{period.den, period.num};
     c->pix_fmt = AV_PIX_FMT_YUV420P;

@@ -47,7 +47,9 @@ std::vector<uint32_t> IntervalsOf(const SimulatedFrameSize& size) {
     if (!size.intervals.empty()) return size.intervals;
     std::vector<uint32_t> intervals;
     for (int fps : size.framesPerSecond) {
-        if (fps > 0) intervals.push_back((kUnitsPerSecond + static_cast<uint32_t>(fps) / 2) / static_cast<uint32_t>(fps));
+        if (fps > 0)
+            intervals.push_back((kUnitsPerSecond + static_cast<uint32_t>(fps) / 2) /
+                                static_cast<uint32_t>(fps));
     }
     return intervals;
 }

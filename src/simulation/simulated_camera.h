@@ -16,8 +16,12 @@ namespace orvane {
 // `intervals`, in 100 ns units as UVC descriptors do; they then take the place of framesPerSecond.
 struct SimulatedFrameSize {
     SimulatedFrameSize() = default;
-    SimulatedFrameSize(int width, int height, std::vector<int> framesPerSecond, std::vector<uint32_t> intervals = {})
-        : width(width), height(height), framesPerSecond(std::move(framesPerSecond)), intervals(std::move(intervals)) {}
+    SimulatedFrameSize(int width, int height, std::vector<int> framesPerSecond,
+                       std::vector<uint32_t> intervals = {})
+        : width(width),
+          height(height),
+          framesPerSecond(std::move(framesPerSecond)),
+          intervals(std::move(intervals)) {}
 
     int width = 0;
     int height = 0;

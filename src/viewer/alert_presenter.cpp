@@ -39,7 +39,8 @@ void CAlertPresenter::Dismiss(const QString& text) {
 
 void CAlertPresenter::Present(const QString& text) {
     if (openBoxes.count(text) != 0) return;
-    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kCaption), text, QMessageBox::Ok, owner);
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kCaption), text, QMessageBox::Ok, owner);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->setAccessibleName(text);

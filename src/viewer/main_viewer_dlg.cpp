@@ -265,8 +265,9 @@ bool CMainViewerDlg::PreviewDevice(int32_t deviceIndex, CaptureResolution resolu
     }
     currentIdentity = GetDeviceIdentity(deviceIndex);
     // Messages about a camera that was missing, busy or silent no longer hold.
-    for (const StringKey* passed : {&keys::kAlertNoCamera, &keys::kAlertNotPreviewDevice, &keys::kAlertCameraStopped,
-                                    &keys::kAlertUsbBandwidth, &keys::kAlertCameraPermission}) {
+    for (const StringKey* passed :
+         {&keys::kAlertNoCamera, &keys::kAlertNotPreviewDevice, &keys::kAlertCameraStopped,
+          &keys::kAlertUsbBandwidth, &keys::kAlertCameraPermission}) {
         CloseAlert(Text(*passed));
     }
     const CaptureResolution stored = settings.GetUsingParam().GetCaptureResolution();

@@ -544,7 +544,8 @@ TEST_F(SimulatedCameraTest, BusyDeviceAndSecondUserAreRefused) {
 
 // Intervals in 100 ns units, stated as uvcvideo simplifies them; S_PARM takes the nearest one.
 TEST_F(SimulatedCameraTest, ExactIntervalsAreStatedAsUvcvideoDoes) {
-    SimulatedCameraDefinition definition = SimulatedCameraDefinition::UsbCamera("Scope", "0c45", "1", "S", "3");
+    SimulatedCameraDefinition definition =
+        SimulatedCameraDefinition::UsbCamera("Scope", "0c45", "1", "S", "3");
     definition.formats = {{V4L2_PIX_FMT_MJPEG, "Motion-JPEG", {{1280, 720, {}, {333333, 333667, 666667}}}}};
     SimulatedCamera& scope = sim.AddCamera(definition);
     const int fd = OpenNode(scope.VideoNode());
