@@ -11,9 +11,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <system_error>
 
 #include "base/alert_sink.h"
+#include "base/thread_name.h"
 #include "capture/capture_error.h"
 #include "capture/device_identity.h"
 #include "capture/frame_converter.h"
@@ -404,6 +406,7 @@ HRESULT CCaptureVideo::StartPreview(int32_t index, void* /*host*/, CaptureResolu
     statFrames = 0;
     statDelivered = 0;
     statDropped = 0;
+    statLost = 0;
     statCpuNs = 0;
     statRestarts = 0;
     streamEnded = false;
@@ -523,9 +526,11 @@ bool CCaptureVideo::RestartStream() {
 }
 
 void CCaptureVideo::CaptureLoop() {
+    NameThisThread("orv-capture");
     Stream& s = *stream;
     pollfd fds[2] = {{s.fd, POLLIN, 0}, {s.stopEvent, POLLIN, 0}};
     const auto length = static_cast<int32_t>(s.bgr.size());
+    std::optional<uint32_t> lastSequence;
     // The stream is watched through poll's time-out: a frame pushes the deadline on; reaching it
     // restarts the stream once, reaching it again after the restart ends it.
     int64_t deadline = MonotonicMs() + kFirstFrameMs;
@@ -539,6 +544,7 @@ void CCaptureVideo::CaptureLoop() {
         if (ready == 0 && MonotonicMs() >= deadline) {
             if (!restarted && RestartStream()) {
                 restarted = true;
+                lastSequence.reset();  // the driver counts afresh from STREAMON
                 statRestarts.fetch_add(1, std::memory_order_relaxed);
                 deadline = MonotonicMs() + kFirstFrameMs;
                 continue;
@@ -562,6 +568,11 @@ void CCaptureVideo::CaptureLoop() {
         // Any frame, damaged or not, shows that the camera still sends.
         deadline = MonotonicMs() + s.stallMs;
         restarted = false;
+        // The driver numbers every frame it made, also those it had no free buffer for.
+        if (lastSequence && buffer.sequence > *lastSequence + 1) {
+            statLost.fetch_add(buffer.sequence - *lastSequence - 1, std::memory_order_relaxed);
+        }
+        lastSequence = buffer.sequence;
 
         const Stream::Mapped& area = s.buffers[buffer.index];
         size_t used = buffer.bytesused != 0 ? buffer.bytesused : buffer.length;
@@ -605,6 +616,7 @@ CaptureStats CCaptureVideo::GetCaptureStats() const {
     stats.frames = statFrames.load(std::memory_order_relaxed);
     stats.delivered = statDelivered.load(std::memory_order_relaxed);
     stats.dropped = statDropped.load(std::memory_order_relaxed);
+    stats.lost = statLost.load(std::memory_order_relaxed);
     stats.threadCpuNs = statCpuNs.load(std::memory_order_relaxed);
     stats.restarts = statRestarts.load(std::memory_order_relaxed);
     stats.ended = streamEnded.load(std::memory_order_acquire);
