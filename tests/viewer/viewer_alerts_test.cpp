@@ -60,7 +60,7 @@ TEST_F(ViewerAlertsTest, CameraThatFallsSilentEndsTheRecordingAndSaysSo) {
     ASSERT_TRUE(WaitFor([&] { return State().recordingRunning.load() == 0; }, 20000));
     const std::string stopped = Text("ui_alert_camera_stopped", "");
     EXPECT_EQ(alerts.Alerts(), std::vector<std::string>{stopped});
-    EXPECT_EQ(viewer->CaptureSession().GetCaptureStats().restarts, 1);
+    EXPECT_GE(viewer->CaptureSession().GetCaptureStats().restarts, 1);
     EXPECT_FALSE(viewer->HasCurrentDevice());
     EXPECT_EQ(Caption(viewer_id::kRecording), Text("ui_view_btn_take_recording", "Start Recording"));
     EXPECT_TRUE(Enabled(viewer_id::kTakePhoto));
