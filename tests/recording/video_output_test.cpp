@@ -128,6 +128,7 @@ TYPED_TEST(VideoOutputTest, NegotiatedRateIsRecordedExactlyAsARational) {
     int64_t elapsedUs = 0;
     for (int number = 0; number < 30; ++number) {
         ASSERT_EQ(this->Write(output, number), 0);
+        ASSERT_TRUE(output.WaitEncoded(number + 1));
         const int64_t nextUs = (number + 1) * int64_t{1001000000} / 30000;
         this->clock.Advance(nextUs / 1000 - elapsedUs / 1000);
         elapsedUs = nextUs;
