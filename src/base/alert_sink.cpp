@@ -26,4 +26,9 @@ void ShowAlert(const std::string& text) {
     std::fprintf(stderr, "Orvane: %s\n", text.c_str());
 }
 
+void CloseAlert(const std::string& text) {
+    std::lock_guard<std::recursive_mutex> guard(sinkLock);
+    if (currentSink != nullptr) currentSink->CloseAlert(text);
+}
+
 }  // namespace orvane

@@ -11,6 +11,9 @@ class IAlertSink {
 public:
     virtual ~IAlertSink() = default;
     virtual void ShowAlert(const std::string& text) = 0;
+    // Takes a message off the screen when the state it told of no longer holds; nothing when it is
+    // not shown.
+    virtual void CloseAlert(const std::string& /*text*/) {}
 };
 
 // Installs the sink that receives every alert; nullptr restores the default, which writes to stderr.
@@ -19,5 +22,7 @@ void SetAlertSink(IAlertSink* sink);
 
 // Hands one message to the installed sink. Thread-safe.
 void ShowAlert(const std::string& text);
+// Asks the installed sink to take the message with this text off the screen. Thread-safe.
+void CloseAlert(const std::string& text);
 
 }  // namespace orvane

@@ -1,5 +1,6 @@
 #include "capture/capture_error.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "base/text.h"
@@ -25,6 +26,23 @@ std::string FormatCaptureError(HRESULT code) {
     CWifiDeviceProxy* link = CWifiDeviceProxy::GetInstance();
     if (!link->HasLinkThread()) return SystemText(code);
     return FormatCaptureError(code, *link, *CLocalizableString::GetInstance());
+}
+
+std::string FormatDeviceError(HRESULT code, const CWifiDeviceProxy& link, CLocalizableString& strings) {
+    switch (code) {
+        case -EBUSY:
+            return strings.GetString(keys::kAlertNotPreviewDevice);
+        case -ENOSPC:
+            if (link.HasLinkThread()) break;
+            return strings.GetString(keys::kAlertUsbBandwidth);
+        case -EACCES:
+        case -EPERM:
+            if (link.HasLinkThread()) break;
+            return strings.GetString(keys::kAlertCameraPermission);
+        default:
+            break;
+    }
+    return FormatCaptureError(code, link, strings);
 }
 
 std::string FormatCaptureError(HRESULT code, const CWifiDeviceProxy& link, CLocalizableString& strings) {

@@ -18,4 +18,10 @@ std::string FormatCaptureError(HRESULT code);
 // The same rule for a given link and string table.
 std::string FormatCaptureError(HRESULT code, const CWifiDeviceProxy& link, CLocalizableString& strings);
 
+// The text for a camera that could not be opened or started, named for what happened: -EBUSY, the
+// camera is in use by another application (the not-preview text); -ENOSPC, not enough USB
+// bandwidth; -EACCES or -EPERM, no permission, with how to get it. Anything else reads as
+// FormatCaptureError says (the wireless text while the link has a thread, else the system's text).
+std::string FormatDeviceError(HRESULT code, const CWifiDeviceProxy& link, CLocalizableString& strings);
+
 }  // namespace orvane

@@ -8,7 +8,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <optional>
 #include <system_error>
 
@@ -28,16 +30,21 @@ namespace orvane {
 namespace {
 
 constexpr uint32_t kBufferCount = 4;
-constexpr int kPollTimeoutMs = 1000;
 constexpr int32_t kMaxListedSide = 16383;
-constexpr int64_t kUnitsPerSecond = 10000000;  // frame intervals are compared in 100 ns units
+constexpr uint64_t kUnitsPerSecond = 10000000;  // frame intervals are compared in 100 ns units
+// A stream counts as stalled after this many frame periods without a frame, but never sooner than
+// kMinStallMs; the first frame after a (re)start may take kFirstFrameMs (exposure settling).
+constexpr int64_t kStallFramePeriods = 5;
+constexpr int64_t kMinStallMs = 500;
+constexpr int64_t kFirstFrameMs = 3000;
+constexpr int32_t kRecordingFallbackFps = 12;
+// Formats tried after the camera was refused for bandwidth, the first one included.
+constexpr int kBandwidthAttempts = 8;
 
-// Frames per second of a frame interval of numerator / denominator seconds, as whole frames of
-// 100 ns units: 1/30 s gives 30, 1001/30000 s gives 29. 0 for an interval of 0.
-int32_t RateOfInterval(uint32_t numerator, uint32_t denominator) {
-    if (numerator == 0 || denominator == 0) return 0;
-    const int64_t unitsPerFrame = kUnitsPerSecond * numerator / denominator;
-    return unitsPerFrame > 0 ? static_cast<int32_t>(kUnitsPerSecond / unitsPerFrame) : 0;
+// An interval of numerator / denominator seconds in 100 ns units; UINT64_MAX for none.
+uint64_t IntervalUnits(const v4l2_fract& interval) {
+    if (interval.numerator == 0 || interval.denominator == 0) return UINT64_MAX;
+    return uint64_t{interval.numerator} * kUnitsPerSecond / interval.denominator;
 }
 
 int64_t ThreadCpuNs() {
@@ -46,12 +53,19 @@ int64_t ThreadCpuNs() {
     return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
 
+int64_t MonotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
 }  // namespace
 
 struct CCaptureVideo::Capability {
     uint32_t pixelFormat = 0;
     int32_t width = 0;
     int32_t height = 0;
+    v4l2_fract fastest{0, 0};  // shortest frame interval offered; 0/0 when none is stated
 };
 
 // The open device with everything that belongs to one preview. Its destructor releases them in
@@ -67,24 +81,32 @@ public:
         : device(device), fd(fd), still(device, stillSink) {}
     ~Stream() {
         still.Stop();
-        if (streaming) {
-            v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            device.Ioctl(fd, VIDIOC_STREAMOFF, &type);
-        }
-        for (const Mapped& area : buffers) device.Munmap(area.start, area.length);
-        if (requested) {
-            v4l2_requestbuffers release{};
-            release.count = 0;
-            release.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            release.memory = V4L2_MEMORY_MMAP;
-            device.Ioctl(fd, VIDIOC_REQBUFS, &release);
-        }
+        ReleaseBuffers();
         device.Close(fd);
         if (stopEvent >= 0) close(stopEvent);
     }
 
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
+
+    // Stops streaming and gives the buffers back, so that another format can be set.
+    void ReleaseBuffers() {
+        if (streaming) {
+            v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            device.Ioctl(fd, VIDIOC_STREAMOFF, &type);
+            streaming = false;
+        }
+        for (const Mapped& area : buffers) device.Munmap(area.start, area.length);
+        buffers.clear();
+        if (requested) {
+            v4l2_requestbuffers release{};
+            release.count = 0;
+            release.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            release.memory = V4L2_MEMORY_MMAP;
+            device.Ioctl(fd, VIDIOC_REQBUFS, &release);
+            requested = false;
+        }
+    }
 
     IDeviceFile& device;
     const int fd;
@@ -94,8 +116,10 @@ public:
     std::vector<Mapped> buffers;
     CFrameConverter converter;  // capture thread only once it runs
     std::vector<uint8_t> bgr;   // capture thread only once it runs
+    uint32_t pixelFormat = 0;
     int32_t width = 0;
     int32_t height = 0;
+    int64_t stallMs = kMinStallMs;  // frames missing this long count as a stall
     CStillButton still;
 };
 
@@ -120,8 +144,8 @@ HRESULT CCaptureVideo::Report(HRESULT code) {
     return code;
 }
 
-HRESULT CCaptureVideo::ReportBusy(HRESULT code) {
-    ShowAlert(Strings().GetString(keys::kAlertNotPreviewDevice));
+HRESULT CCaptureVideo::ReportDevice(HRESULT code) {
+    ShowAlert(FormatDeviceError(code, WifiLink(), Strings()));
     return code;
 }
 
@@ -137,8 +161,8 @@ int32_t CCaptureVideo::EnumDevices(DeviceList& list) {
     return index;
 }
 
-bool CCaptureVideo::BindDevice(int32_t index) {
-    if (index < 0) return false;
+HRESULT CCaptureVideo::BindDevice(int32_t index) {
+    if (index < 0) return SPAPI_E_NO_DEVICE_SELECTED;
     int32_t i = 0;
     for (const CaptureDevice& entry : CDeviceIdentity(*device).ListCaptureDevices()) {
         const bool wifi = entry.devicePath.empty() && entry.IsWifiDevice();
@@ -147,15 +171,15 @@ bool CCaptureVideo::BindDevice(int32_t index) {
         if (wifi && index != kWifiDeviceIndex) continue;
 
         const int fd = device->Open(entry.node, O_RDWR | O_NONBLOCK);
-        if (fd < 0) return false;
+        if (fd < 0) return errno != 0 ? -errno : SPAPI_E_NO_DEVICE_SELECTED;
         stream = std::make_unique<Stream>(*device, fd, services.stillSink);
         boundIdentity = wifi ? std::string(kWifiDeviceName) : entry.devicePath;
         boundUsbDevice = entry.usbDevice;
         // The preview goes on without the shutter button should the link have no thread.
         if (wifi) WifiLink().Start();
-        return true;
+        return S_OK;
     }
-    return false;
+    return SPAPI_E_NO_DEVICE_SELECTED;
 }
 
 std::vector<CCaptureVideo::Capability> CCaptureVideo::ListCapabilities(int fd) const {
@@ -171,16 +195,17 @@ std::vector<CCaptureVideo::Capability> CCaptureVideo::ListCapabilities(int fd) c
             size.index = s;
             size.pixel_format = format.pixelformat;
             if (device->Ioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) != 0) break;
+            auto add = [&](uint32_t width, uint32_t height) {
+                caps.push_back({format.pixelformat, static_cast<int32_t>(width), static_cast<int32_t>(height),
+                                FastestInterval(fd, format.pixelformat, width, height)});
+            };
             if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
-                caps.push_back({format.pixelformat, static_cast<int32_t>(size.discrete.width),
-                                static_cast<int32_t>(size.discrete.height)});
+                add(size.discrete.width, size.discrete.height);
                 continue;
             }
             // A stepwise range stands for its smallest and its largest size.
-            caps.push_back({format.pixelformat, static_cast<int32_t>(size.stepwise.min_width),
-                            static_cast<int32_t>(size.stepwise.min_height)});
-            caps.push_back({format.pixelformat, static_cast<int32_t>(size.stepwise.max_width),
-                            static_cast<int32_t>(size.stepwise.max_height)});
+            add(size.stepwise.min_width, size.stepwise.min_height);
+            add(size.stepwise.max_width, size.stepwise.max_height);
             break;
         }
     }
@@ -215,35 +240,26 @@ bool CCaptureVideo::ListResolutions(const std::vector<Capability>& caps, int32_t
     return result;
 }
 
-int32_t CCaptureVideo::FindFrameRate(const std::vector<Capability>& caps,
-                                     const CaptureResolution& request) const {
-    for (const Capability& cap : caps) {
-        if (cap.width < request.width || cap.height < request.height || cap.pixelFormat != request.subtype)
-            continue;
+v4l2_fract CCaptureVideo::FastestInterval(int fd, uint32_t pixelFormat, uint32_t width,
+                                          uint32_t height) const {
+    v4l2_fract fastest{0, 0};
+    for (uint32_t n = 0;; ++n) {
         v4l2_frmivalenum interval{};
-        interval.index = 0;
-        interval.pixel_format = cap.pixelFormat;
-        interval.width = static_cast<uint32_t>(cap.width);
-        interval.height = static_cast<uint32_t>(cap.height);
-        if (device->Ioctl(stream->fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) return 0;
-        if (interval.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
-            return RateOfInterval(interval.discrete.numerator, interval.discrete.denominator);
-        }
-        return RateOfInterval(interval.stepwise.min.numerator, interval.stepwise.min.denominator);
+        interval.index = n;
+        interval.pixel_format = pixelFormat;
+        interval.width = width;
+        interval.height = height;
+        if (device->Ioctl(fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) break;
+        const v4l2_fract candidate =
+            interval.type == V4L2_FRMIVAL_TYPE_DISCRETE ? interval.discrete : interval.stepwise.min;
+        if (IntervalUnits(candidate) < IntervalUnits(fastest)) fastest = candidate;
+        if (interval.type != V4L2_FRMIVAL_TYPE_DISCRETE) break;
     }
-    return 0;
+    return fastest;
 }
 
-int32_t CCaptureVideo::CurrentFrameRate() const {
-    v4l2_streamparm parm{};
-    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (device->Ioctl(stream->fd, VIDIOC_G_PARM, &parm) != 0) return 0;
-    return RateOfInterval(parm.parm.capture.timeperframe.numerator,
-                          parm.parm.capture.timeperframe.denominator);
-}
-
-HRESULT CCaptureVideo::ConfigureCaptureFormat(const CaptureResolution& request) {
-    const std::vector<Capability> caps = ListCapabilities(stream->fd);
+HRESULT CCaptureVideo::ConfigureCaptureFormat(const std::vector<Capability>& caps,
+                                              const CaptureResolution& request) {
     int32_t maxW = 0;
     int32_t maxH = 0;
     uint32_t maxSubtype = 0;
@@ -273,47 +289,110 @@ HRESULT CCaptureVideo::ConfigureCaptureFormat(const CaptureResolution& request) 
         w = static_cast<int32_t>(format.fmt.pix.width);
         h = static_cast<int32_t>(format.fmt.pix.height);
     }
+    const uint32_t current = format.fmt.pix.pixelformat;
 
-    auto offers = [&caps, w, h](uint32_t pixelFormat) {
-        for (const Capability& cap : caps) {
-            if (cap.pixelFormat == pixelFormat && cap.width == w && cap.height == h) return true;
-        }
-        return false;
-    };
     auto offered = [&caps](uint32_t pixelFormat) {
         for (const Capability& cap : caps) {
             if (cap.pixelFormat == pixelFormat) return true;
         }
         return false;
     };
-    // "Any format" takes the current one when it has the size, else the first that has it; a format
-    // the converter cannot read is never asked for.
-    auto anyFormat = [&](uint32_t current) {
-        if (CFrameConverter::CanConvert(current) && offers(current)) return current;
+    // "Any format": among the formats that offer the size, the one with the highest frame rate (MJPG
+    // where a camera offers YUYV only at a few frames per second); the current one among equals. A
+    // format the converter cannot read is never asked for.
+    auto anyFormat = [&]() {
+        const Capability* best = nullptr;
         for (const Capability& cap : caps) {
-            if (cap.width == w && cap.height == h) return cap.pixelFormat;
+            if (cap.width != w || cap.height != h) continue;
+            const uint64_t interval = IntervalUnits(cap.fastest);
+            if (best == nullptr || interval < IntervalUnits(best->fastest) ||
+                (interval == IntervalUnits(best->fastest) && cap.pixelFormat == current)) {
+                best = &cap;
+            }
         }
+        if (best != nullptr) return best->pixelFormat;
         return CFrameConverter::CanConvert(current) ? current : maxSubtype;
     };
 
-    uint32_t pixelFormat;
-    if (request.subtype == 0) {
-        pixelFormat = anyFormat(format.fmt.pix.pixelformat);
-    } else {
-        framesPerSecond = FindFrameRate(caps, request);
-        pixelFormat = offered(request.subtype) ? request.subtype : anyFormat(format.fmt.pix.pixelformat);
-    }
+    const uint32_t pixelFormat =
+        request.subtype != 0 && offered(request.subtype) ? request.subtype : anyFormat();
+    return ApplyFormat(caps, pixelFormat, w, h);
+}
 
-    format.fmt.pix.width = static_cast<uint32_t>(w);
-    format.fmt.pix.height = static_cast<uint32_t>(h);
+HRESULT CCaptureVideo::ApplyFormat(const std::vector<Capability>& caps, uint32_t pixelFormat, int32_t width,
+                                   int32_t height) {
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    format.fmt.pix.width = static_cast<uint32_t>(width);
+    format.fmt.pix.height = static_cast<uint32_t>(height);
     format.fmt.pix.pixelformat = pixelFormat;
     format.fmt.pix.field = V4L2_FIELD_ANY;
-    format.fmt.pix.bytesperline = 0;
-    format.fmt.pix.sizeimage = 0;
     // Any other refusal leaves the current format, as the connected format read next tells.
     if (device->Ioctl(stream->fd, VIDIOC_S_FMT, &format) != 0 && errno == EBUSY) return -EBUSY;
-    if (request.subtype == 0) framesPerSecond = CurrentFrameRate();
+
+    // The camera's answer may differ from the wish: the rate belongs to what it took.
+    format = {};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    v4l2_fract fastest{0, 0};
+    if (device->Ioctl(stream->fd, VIDIOC_G_FMT, &format) == 0) {
+        for (const Capability& cap : caps) {
+            if (cap.pixelFormat == format.fmt.pix.pixelformat &&
+                cap.width == static_cast<int32_t>(format.fmt.pix.width) &&
+                cap.height == static_cast<int32_t>(format.fmt.pix.height)) {
+                fastest = cap.fastest;
+            }
+        }
+    }
+    v4l2_streamparm parm{};
+    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (fastest.numerator != 0 && fastest.denominator != 0) {
+        parm.parm.capture.timeperframe = fastest;
+        device->Ioctl(stream->fd, VIDIOC_S_PARM, &parm);
+    }
+    // The rate the driver granted, as it states it; without one the fastest offered interval.
+    parm = {};
+    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    frameRate = FrameRate{0, 1};
+    if (device->Ioctl(stream->fd, VIDIOC_G_PARM, &parm) == 0 &&
+        (parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME) != 0) {
+        frameRate = FrameRate::OfInterval(parm.parm.capture.timeperframe.numerator,
+                                          parm.parm.capture.timeperframe.denominator);
+    }
+    if (!frameRate.IsValid()) frameRate = FrameRate::OfInterval(fastest.numerator, fastest.denominator);
     return S_OK;
+}
+
+bool CCaptureVideo::NextLighterFormat(const std::vector<Capability>& caps, Capability& next) const {
+    const Stream& s = *stream;
+    auto find = [&caps](uint32_t pixelFormat, int32_t width, int32_t height) -> const Capability* {
+        for (const Capability& cap : caps) {
+            if (cap.pixelFormat == pixelFormat && cap.width == width && cap.height == height) return &cap;
+        }
+        return nullptr;
+    };
+    // MJPG at the same size first: it needs a fraction of the bandwidth.
+    if (s.pixelFormat != V4L2_PIX_FMT_MJPEG) {
+        if (const Capability* mjpg = find(V4L2_PIX_FMT_MJPEG, s.width, s.height)) {
+            next = *mjpg;
+            return true;
+        }
+    }
+    // Then the largest smaller size, in MJPG where it is offered, else in the current format.
+    const int64_t area = int64_t{s.width} * s.height;
+    const Capability* best = nullptr;
+    for (const Capability& cap : caps) {
+        const int64_t capArea = int64_t{cap.width} * cap.height;
+        if (capArea >= area || (cap.pixelFormat != V4L2_PIX_FMT_MJPEG && cap.pixelFormat != s.pixelFormat))
+            continue;
+        const int64_t bestArea = best != nullptr ? int64_t{best->width} * best->height : 0;
+        if (best == nullptr || capArea > bestArea ||
+            (capArea == bestArea && cap.pixelFormat == V4L2_PIX_FMT_MJPEG)) {
+            best = &cap;
+        }
+    }
+    if (best == nullptr) return false;
+    next = *best;
+    return true;
 }
 
 void CCaptureVideo::BuildStillBranch(int32_t width, int32_t height) {
@@ -329,25 +408,63 @@ HRESULT CCaptureVideo::StartPreview(int32_t index, void* /*host*/, CaptureResolu
     statDropped = 0;
     statLost = 0;
     statCpuNs = 0;
+    statRestarts = 0;
     streamEnded = false;
+    streamStalled = false;
     built = true;
 
-    if (!BindDevice(index)) return Report(SPAPI_E_NO_DEVICE_SELECTED);
+    if (const HRESULT hr = BindDevice(index); FAILED(hr)) {
+        return hr == SPAPI_E_NO_DEVICE_SELECTED ? Report(hr) : ReportDevice(hr);
+    }
     Stream& s = *stream;
     s.stopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (s.stopEvent < 0) return Report(-errno);
 
-    if (HRESULT hr = ConfigureCaptureFormat(resolution); FAILED(hr)) return ReportBusy(hr);
+    const std::vector<Capability> caps = ListCapabilities(s.fd);
+    if (HRESULT hr = ConfigureCaptureFormat(caps, resolution); FAILED(hr)) return ReportDevice(hr);
+    if (HRESULT hr = PrepareBuffers(resolution); FAILED(hr)) return ReportDevice(hr);
+    CCameraControls(*device, services.hive).Apply(s.fd, boundIdentity);
 
+    v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    HRESULT started = device->Ioctl(s.fd, VIDIOC_STREAMON, &type) == 0 ? S_OK : -errno;
+    // Too little USB bandwidth for this format: MJPG needs less, a smaller size less again.
+    Capability lighter;
+    for (int attempt = 1;
+         started == -ENOSPC && attempt < kBandwidthAttempts && NextLighterFormat(caps, lighter); ++attempt) {
+        s.ReleaseBuffers();
+        if (HRESULT hr = ApplyFormat(caps, lighter.pixelFormat, lighter.width, lighter.height); FAILED(hr))
+            return ReportDevice(hr);
+        if (HRESULT hr = PrepareBuffers(resolution); FAILED(hr)) return ReportDevice(hr);
+        started = device->Ioctl(s.fd, VIDIOC_STREAMON, &type) == 0 ? S_OK : -errno;
+    }
+    if (FAILED(started)) return ReportDevice(started);
+    s.streaming = true;
+    if (frameRate.IsValid()) {
+        s.stallMs =
+            std::max<int64_t>(kMinStallMs, kStallFramePeriods * 1000 * frameRate.seconds / frameRate.frames);
+    }
+    BuildStillBranch(s.width, s.height);
+    try {
+        captureThread = std::thread(&CCaptureVideo::CaptureLoop, this);
+    } catch (const std::system_error&) {
+        return Report(-EAGAIN);
+    }
+    return S_OK;
+}
+
+HRESULT CCaptureVideo::PrepareBuffers(CaptureResolution& resolution) {
+    Stream& s = *stream;
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (device->Ioctl(s.fd, VIDIOC_G_FMT, &format) != 0) return Report(-errno);
+    if (device->Ioctl(s.fd, VIDIOC_G_FMT, &format) != 0) return -errno;
     const auto width = static_cast<int32_t>(format.fmt.pix.width);
     const auto height = static_cast<int32_t>(format.fmt.pix.height);
     if (width <= 0 || height <= 0 || width > 0x7FFF || height > 0x7FFF ||
         !s.converter.Configure(format.fmt.pix.pixelformat, width, height, format.fmt.pix.bytesperline)) {
-        return Report(-ENOTSUP);
+        return -ENOTSUP;
     }
+    s.pixelFormat = format.fmt.pix.pixelformat;
+    streamingPixelFormat = s.pixelFormat;
     s.width = width;
     s.height = height;
     s.bgr.assign(s.converter.OutputSize(), 0);
@@ -361,34 +478,19 @@ HRESULT CCaptureVideo::StartPreview(int32_t index, void* /*host*/, CaptureResolu
     request.count = kBufferCount;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
-    if (device->Ioctl(s.fd, VIDIOC_REQBUFS, &request) != 0) {
-        const HRESULT hr = -errno;
-        return hr == -EBUSY ? ReportBusy(hr) : Report(hr);
-    }
+    if (device->Ioctl(s.fd, VIDIOC_REQBUFS, &request) != 0) return -errno;
     s.requested = true;
-    if (request.count == 0) return Report(E_OUTOFMEMORY);
+    if (request.count == 0) return E_OUTOFMEMORY;
     for (uint32_t i = 0; i < request.count; ++i) {
         v4l2_buffer buffer{};
         buffer.index = i;
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
-        if (device->Ioctl(s.fd, VIDIOC_QUERYBUF, &buffer) != 0) return Report(-errno);
+        if (device->Ioctl(s.fd, VIDIOC_QUERYBUF, &buffer) != 0) return -errno;
         void* start = device->Mmap(buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, s.fd, buffer.m.offset);
-        if (start == MAP_FAILED) return Report(-errno);
+        if (start == MAP_FAILED) return -errno;
         s.buffers.push_back({start, buffer.length});
-        if (device->Ioctl(s.fd, VIDIOC_QBUF, &buffer) != 0) return Report(-errno);
-    }
-
-    CCameraControls(*device, services.hive).Apply(s.fd, boundIdentity);
-    BuildStillBranch(width, height);
-
-    v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (device->Ioctl(s.fd, VIDIOC_STREAMON, &type) != 0) return ReportBusy(-errno);
-    s.streaming = true;
-    try {
-        captureThread = std::thread(&CCaptureVideo::CaptureLoop, this);
-    } catch (const std::system_error&) {
-        return Report(-EAGAIN);
+        if (device->Ioctl(s.fd, VIDIOC_QBUF, &buffer) != 0) return -errno;
     }
     return S_OK;
 }
@@ -403,8 +505,24 @@ void CCaptureVideo::StopPreview() {
     stream.reset();
     mailbox.Clear();
     built = false;
+    streamingPixelFormat = 0;
     boundIdentity.clear();
     boundUsbDevice.clear();
+}
+
+bool CCaptureVideo::RestartStream() {
+    Stream& s = *stream;
+    v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (device->Ioctl(s.fd, VIDIOC_STREAMOFF, &type) != 0) return false;
+    // STREAMOFF gave every buffer back to us.
+    for (uint32_t i = 0; i < s.buffers.size(); ++i) {
+        v4l2_buffer buffer{};
+        buffer.index = i;
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        if (device->Ioctl(s.fd, VIDIOC_QBUF, &buffer) != 0) return false;
+    }
+    return device->Ioctl(s.fd, VIDIOC_STREAMON, &type) == 0;
 }
 
 void CCaptureVideo::CaptureLoop() {
@@ -413,11 +531,27 @@ void CCaptureVideo::CaptureLoop() {
     pollfd fds[2] = {{s.fd, POLLIN, 0}, {s.stopEvent, POLLIN, 0}};
     const auto length = static_cast<int32_t>(s.bgr.size());
     std::optional<uint32_t> lastSequence;
+    // The stream is watched through poll's time-out: a frame pushes the deadline on; reaching it
+    // restarts the stream once, reaching it again after the restart ends it.
+    int64_t deadline = MonotonicMs() + kFirstFrameMs;
+    bool restarted = false;
     for (;;) {
         fds[0].revents = fds[1].revents = 0;
-        const int ready = device->Poll(fds, 2, kPollTimeoutMs);
+        const int64_t wait = std::max<int64_t>(0, deadline - MonotonicMs());
+        const int ready = device->Poll(fds, 2, static_cast<int>(wait));
         if (ready < 0 && errno != EINTR) break;
         if ((fds[1].revents & POLLIN) != 0) return;
+        if (ready == 0 && MonotonicMs() >= deadline) {
+            if (!restarted && RestartStream()) {
+                restarted = true;
+                lastSequence.reset();  // the driver counts afresh from STREAMON
+                statRestarts.fetch_add(1, std::memory_order_relaxed);
+                deadline = MonotonicMs() + kFirstFrameMs;
+                continue;
+            }
+            streamStalled.store(true, std::memory_order_release);
+            break;
+        }
         if (ready <= 0) continue;
 
         v4l2_buffer buffer{};
@@ -431,6 +565,9 @@ void CCaptureVideo::CaptureLoop() {
         }
         if (buffer.index >= s.buffers.size()) break;
         statFrames.fetch_add(1, std::memory_order_relaxed);
+        // Any frame, damaged or not, shows that the camera still sends.
+        deadline = MonotonicMs() + s.stallMs;
+        restarted = false;
         // The driver numbers every frame it made, also those it had no free buffer for.
         if (lastSequence && buffer.sequence > *lastSequence + 1) {
             statLost.fetch_add(buffer.sequence - *lastSequence - 1, std::memory_order_relaxed);
@@ -458,9 +595,14 @@ void CCaptureVideo::CaptureLoop() {
         if (device->Ioctl(s.fd, VIDIOC_QBUF, &buffer) != 0 && errno != EINTR) break;
     }
     // The device went away or failed: the stream ends here, the viewer learns of it from the
-    // hot-plug source, and StopPreview releases what is left.
+    // hot-plug source, and StopPreview releases what is left. A stream that stalled for good has no
+    // such source: it is reported here.
     statCpuNs.store(ThreadCpuNs(), std::memory_order_relaxed);
     streamEnded.store(true, std::memory_order_release);
+    if (streamStalled.load(std::memory_order_acquire)) {
+        ShowAlert(Strings().GetString(keys::kAlertCameraStopped));
+        if (streamLostHandler) streamLostHandler();
+    }
 }
 
 bool CCaptureVideo::IsStreaming() const {
@@ -476,7 +618,9 @@ CaptureStats CCaptureVideo::GetCaptureStats() const {
     stats.dropped = statDropped.load(std::memory_order_relaxed);
     stats.lost = statLost.load(std::memory_order_relaxed);
     stats.threadCpuNs = statCpuNs.load(std::memory_order_relaxed);
+    stats.restarts = statRestarts.load(std::memory_order_relaxed);
     stats.ended = streamEnded.load(std::memory_order_acquire);
+    stats.stalled = streamStalled.load(std::memory_order_acquire);
     return stats;
 }
 
@@ -489,8 +633,8 @@ void CCaptureVideo::ShowDeviceProperties() {
 }
 
 void CCaptureVideo::StartRecording(const std::string& path) {
-    if (framesPerSecond == 0) framesPerSecond = 12;
-    if (services.recorder != nullptr) services.recorder->StartRecording(path, framesPerSecond);
+    if (!frameRate.IsValid()) frameRate = FrameRate{kRecordingFallbackFps, 1};
+    if (services.recorder != nullptr) services.recorder->StartRecording(path, frameRate);
 }
 
 void CCaptureVideo::StopRecording() {

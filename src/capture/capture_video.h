@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/frame_rate.h"
 #include "base/hresult.h"
 #include "capture/camera_controls.h"
 #include "capture/capture_viewer.h"
@@ -16,6 +17,8 @@
 #include "capture/resolution_list.h"
 #include "config/registry.h"
 #include "config/setting.h"
+
+struct v4l2_fract;
 
 namespace orvane {
 
@@ -44,7 +47,9 @@ struct CaptureStats {
     int64_t dropped = 0;      // damaged frames skipped
     int64_t lost = 0;         // frames the camera made while no buffer was free (sequence gaps)
     int64_t threadCpuNs = 0;  // CPU time of the capture thread (CLOCK_THREAD_CPUTIME_ID)
-    bool ended = false;       // the stream ended by itself (device gone)
+    int64_t restarts = 0;     // times the stream was restarted after it stopped delivering frames
+    bool ended = false;       // the stream ended by itself (device gone, or stalled for good)
+    bool stalled = false;     // it ended because it delivered no frames even after a restart
 };
 
 // The capture object of the main viewer: lists the cameras, opens one, applies the requested format,
@@ -74,9 +79,12 @@ public:
     // Stops the running preview, then opens camera `index` (kWifiDeviceIndex: the wireless camera,
     // whose link is started), applies `resolution`, its remembered control values, and starts the
     // capture thread. `host` is not used (the live pane paints the mailbox's frames). On return a
-    // request without interpolation holds the connected width and height. Returns S_OK, or the
-    // failing code after its message was shown (a camera in use elsewhere: -EBUSY with the
-    // not-preview text); what was set up stays until the next StopPreview.
+    // request without interpolation holds the connected width and height. Without a requested
+    // subtype the format with the highest frame rate at the size is taken; the fastest rate is set
+    // and the rate the camera grants read back. A camera that gets too little USB bandwidth is tried
+    // again with MJPG, then with smaller sizes. Returns S_OK, or the failing code after its message
+    // was shown (FormatDeviceError: in use elsewhere, bandwidth, permission, the system's text);
+    // what was set up stays until the next StopPreview.
     HRESULT StartPreview(int32_t index, void* host, CaptureResolution& resolution);
 
     // Ends the wireless link, the capture thread and the still branch, and closes the device. After
@@ -91,13 +99,21 @@ public:
     void ShowDeviceProperties();
     void SetDevicePropertiesHandler(std::function<void()> handler) { propertiesHandler = std::move(handler); }
 
-    // Starts a recording through the recorder at framesPerSecond (12 when none is known, which then
-    // stays until the next format configuration).
+    // Starts a recording through the recorder at the negotiated frame rate (12 frames per second when
+    // none is known, which then stays until the next format configuration).
     void StartRecording(const std::string& path);
     void StopRecording();
 
-    // Frame rate of the configured format; 0 = none found.
-    int32_t GetFramesPerSecond() const { return framesPerSecond; }
+    // Frame rate the camera granted for the configured format, exactly; not valid when none is known.
+    FrameRate GetFrameRate() const { return frameRate; }
+    // The same in whole frames per second, rounded down; 0 = none known.
+    int32_t GetFramesPerSecond() const { return frameRate.Whole(); }
+    // The pixel format the camera streams (V4L2 FOURCC); 0 when no format is configured.
+    uint32_t StreamingPixelFormat() const { return streamingPixelFormat; }
+
+    // Called on the capture thread when the stream stopped delivering frames and a restart did not
+    // bring them back (after its message was shown); the stream has ended then. Set before a start.
+    void SetStreamLostHandler(std::function<void()> handler) { streamLostHandler = std::move(handler); }
     // Whether a preview was started and not stopped since (also when the start failed part way).
     bool HasVideoWindow() const { return built; }
     // Whether the capture thread delivers frames (false after the device went away).
@@ -127,25 +143,39 @@ private:
 
     // Shows the failure text for `code` and returns it.
     HRESULT Report(HRESULT code);
-    // Shows the busy-device text and returns `code`.
-    HRESULT ReportBusy(HRESULT code);
+    // Shows the text that names what went wrong with the device (FormatDeviceError) and returns `code`.
+    HRESULT ReportDevice(HRESULT code);
 
-    bool BindDevice(int32_t index);
+    // S_OK, SPAPI_E_NO_DEVICE_SELECTED when the index names no camera, or the negative errno of a
+    // failed open.
+    HRESULT BindDevice(int32_t index);
     std::vector<Capability> ListCapabilities(int fd) const;
+    // The shortest frame interval offered for the format and size; 0/0 when the driver states none.
+    v4l2_fract FastestInterval(int fd, uint32_t pixelFormat, uint32_t width, uint32_t height) const;
     bool ListResolutions(const std::vector<Capability>& caps, int32_t& maxW, int32_t& maxH,
                          uint32_t& maxSubtype, bool publish);
     // Applies the requested format; -EBUSY when the device is in use, otherwise S_OK.
-    HRESULT ConfigureCaptureFormat(const CaptureResolution& request);
-    int32_t FindFrameRate(const std::vector<Capability>& caps, const CaptureResolution& request) const;
-    int32_t CurrentFrameRate() const;
+    HRESULT ConfigureCaptureFormat(const std::vector<Capability>& caps, const CaptureResolution& request);
+    // Sets the format and its fastest frame rate and reads back the rate granted. -EBUSY when the device
+    // is in use, otherwise S_OK (a refused format leaves the current one).
+    HRESULT ApplyFormat(const std::vector<Capability>& caps, uint32_t pixelFormat, int32_t width,
+                        int32_t height);
+    // Reads the connected format, readies the converter and maps the buffers; `resolution` as in
+    // StartPreview. A failing ioctl's negative errno.
+    HRESULT PrepareBuffers(CaptureResolution& resolution);
+    // The next lighter format to try after a refusal for bandwidth; false when there is none.
+    bool NextLighterFormat(const std::vector<Capability>& caps, Capability& next) const;
     void BuildStillBranch(int32_t width, int32_t height);
 
     void CaptureLoop();
+    // Capture thread: STREAMOFF, every buffer queued again, STREAMON. False when that failed.
+    bool RestartStream();
 
     const CaptureVideoServices services;
     IDeviceFile* device = nullptr;  // the seam of the current preview
     ICaptureViewer* viewer = nullptr;
     std::function<void()> propertiesHandler;
+    std::function<void()> streamLostHandler;
 
     bool built = false;
     std::string boundIdentity;
@@ -153,14 +183,17 @@ private:
     std::unique_ptr<Stream> stream;
     std::thread captureThread;
     CFrameMailbox mailbox;
-    int32_t framesPerSecond = 0;
+    FrameRate frameRate{0, 1};
+    uint32_t streamingPixelFormat = 0;
 
     std::atomic<int64_t> statFrames{0};
     std::atomic<int64_t> statDelivered{0};
     std::atomic<int64_t> statDropped{0};
     std::atomic<int64_t> statLost{0};
     std::atomic<int64_t> statCpuNs{0};
+    std::atomic<int64_t> statRestarts{0};
     std::atomic<bool> streamEnded{false};
+    std::atomic<bool> streamStalled{false};
 };
 
 }  // namespace orvane

@@ -4,6 +4,7 @@
 #include <linux/videodev2.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 #include "base/text.h"
@@ -79,7 +80,16 @@ std::vector<CaptureDevice> CDeviceIdentity::ListCaptureDevices() {
         std::string card;
         bool capture = false;
         bool convertible = false;
-        if (node.node.empty() || !Query(node.node, card, capture, convertible)) continue;
+        if (node.node.empty()) continue;
+        if (!Query(node.node, card, capture, convertible)) {
+            // A camera we may not open (no permission, or one user at a time and in use) is still a
+            // camera: listed from what udev knows, so that opening it can say what is wrong.
+            const int error = errno;
+            if (error != EACCES && error != EPERM && error != EBUSY) continue;
+            card = node.Property("ID_V4L_PRODUCT");
+            capture = node.Property("ID_V4L_CAPABILITIES").find(":capture:") != std::string::npos;
+            convertible = true;
+        }
         if (!capture || !convertible) continue;
 
         CaptureDevice entry{node.node, card, {}, node.usbDevice};

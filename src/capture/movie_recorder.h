@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/frame_rate.h"
+
 namespace orvane {
 
 // Where the capture object's recordings go: the recording slot, reached through the dispatch layer.
@@ -10,9 +12,9 @@ namespace orvane {
 class IMovieRecorder {
 public:
     virtual ~IMovieRecorder() = default;
-    // Starts a recording of the frames that follow into `path` (without extension). False when none
-    // could be started.
-    virtual bool StartRecording(const std::string& path, int32_t framesPerSecond) = 0;
+    // Starts a recording of the frames that follow into `path` (without extension) at `rate`. False
+    // when none could be started.
+    virtual bool StartRecording(const std::string& path, FrameRate rate) = 0;
     // Finishes the running recording; nothing when none runs.
     virtual void StopRecording() = 0;
 };

@@ -95,6 +95,7 @@ public:
 
     // The capture size the recording replaced; restored when it ends.
     const CaptureResolution& ResolutionBeforeRecording() const { return resolutionBeforeRecording; }
+    void SetResolutionBeforeRecording(const CaptureResolution& resolution) { resolutionBeforeRecording = resolution; }
 
 private:
     static bool RecordingOutputRunning();

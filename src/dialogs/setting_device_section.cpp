@@ -102,7 +102,10 @@ void CSettingDeviceSection::FillResolutionLists() {
         const CaptureResolution& stored = param.GetCaptureResolution();
         const std::string interpolation =
             " (" + strings.GetString(keys::kSettingComoboItemInterpolation) + ")";
+        // Without a stored subtype the item of the format the camera actually streams is selected.
+        const uint32_t streaming = viewer->CaptureSession().StreamingPixelFormat();
         int candidate = -1;
+        int streamingCandidate = -1;
         size_t position = 0;
         for (const auto& [key, entry] : offered) {
             std::string text = SizeText(entry.width, entry.height) + " " + ClassText(entry.subtype);
@@ -112,10 +115,14 @@ void CSettingDeviceSection::FillResolutionLists() {
             if (entry.width == stored.width && entry.height == stored.height &&
                 (entry.subtype == stored.subtype || stored.subtype == 0)) {
                 candidate = static_cast<int>(position);
+                if (stored.subtype == 0 && streaming != 0 && !entry.interpolation &&
+                    FormatClass(entry.subtype) == FormatClass(streaming)) {
+                    streamingCandidate = static_cast<int>(position);
+                }
             }
             ++position;
         }
-        formatList->setCurrentIndex(candidate);
+        formatList->setCurrentIndex(streamingCandidate >= 0 ? streamingCandidate : candidate);
     }
 
     QComboBox* sizeList = dialog.ControlAs<QComboBox>(kMovieSizeList);

@@ -5,9 +5,9 @@
 
 namespace orvane {
 
-bool CRecordingControl::StartRecording(const std::string& path, int32_t framesPerSecond) {
-    if (settings != nullptr) return orvane::StartRecording(path, framesPerSecond, *settings);
-    return orvane::StartRecording(path, framesPerSecond);
+bool CRecordingControl::StartRecording(const std::string& path, FrameRate rate) {
+    if (settings != nullptr) return orvane::StartRecording(path, rate, *settings);
+    return orvane::StartRecording(path, rate);
 }
 
 void CRecordingControl::StopRecording() {

@@ -16,7 +16,7 @@ public:
     // settings: where the movie format comes from (nullptr: the process-wide manager).
     explicit CRecordingControl(const CSettingParamManage* settings = nullptr) : settings(settings) {}
 
-    bool StartRecording(const std::string& path, int32_t framesPerSecond) override;
+    bool StartRecording(const std::string& path, FrameRate rate) override;
     void StopRecording() override;
 
 private:

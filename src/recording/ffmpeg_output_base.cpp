@@ -21,10 +21,10 @@ FFMPEGOutputBase::FFMPEGOutputBase(const MovieContainer& container) : container(
 
 FFMPEGOutputBase::~FFMPEGOutputBase() { Close(); }
 
-void FFMPEGOutputBase::Start(const std::string& path, int32_t fps) {
+void FFMPEGOutputBase::Start(const std::string& path, FrameRate rate) {
     Close();
     fileName = path + container.extension;
-    framesPerSecond = fps;
+    frameRate = rate;
     opened = false;
     lastPts = -1;
     writtenBytes.store(0);
@@ -130,7 +130,7 @@ void FFMPEGOutputBase::EncodeFrame(int64_t pts, const uint8_t* bytes) {
 bool FFMPEGOutputBase::OpenOutput(int32_t width, int32_t height) {
     auto newEncoder = std::make_unique<MovieFileEncoder>();
     std::string text;
-    if (!newEncoder->Open(fileName, container, width, height, framesPerSecond, text)) {
+    if (!newEncoder->Open(fileName, container, width, height, frameRate, text)) {
         SetErrorText(text);
         return false;
     }
@@ -148,7 +148,7 @@ bool FFMPEGOutputBase::OpenOutput(int32_t width, int32_t height) {
 // The frame's arrival since the file was opened, in frames, halves away from zero.
 int64_t FFMPEGOutputBase::FramePts() const {
     const double seconds = static_cast<double>(NowMs() - startMs) / 1000.0;
-    const double frames = std::round(seconds / (1.0 / framesPerSecond));
+    const double frames = std::round(seconds * frameRate.PerSecond());
     return static_cast<int64_t>(std::clamp(frames, -1e18, 1e18));
 }
 

@@ -27,7 +27,7 @@ public:
 
     ~FFMPEGOutputBase() override;  // closes the output if it still runs
 
-    void Start(const std::string& path, int32_t framesPerSecond) override;
+    void Start(const std::string& path, FrameRate rate) override;
     int32_t Close() override;
     int32_t WriteFrame(int32_t width, int32_t height, const uint8_t* bits, int32_t bitsPerPixel) override;
     std::string GetFileName() const override;
@@ -38,7 +38,7 @@ public:
 protected:
     explicit FFMPEGOutputBase(const MovieContainer& container);
 
-    // Worker thread: encodes and writes one accepted frame (pts in units of 1 / fps, pixels as given
+    // Worker thread: encodes and writes one accepted frame (pts in frame periods, pixels as given
     // to WriteFrame). Called for every accepted frame, oldest first, until the file cannot be written.
     // A class that overrides it must Close() before it is destroyed.
     virtual void EncodeFrame(int64_t pts, const uint8_t* bytes);
@@ -56,7 +56,7 @@ private:
 
     const MovieContainer container;
     std::string fileName;
-    int32_t framesPerSecond = 0;
+    FrameRate frameRate;
 
     // Streaming thread only (and Start and Close, which never overlap WriteFrame).
     bool running = false;  // between Start and Close

@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
+#include <libavutil/rational.h>
 #include <libswscale/swscale.h>
 }
 
@@ -16,6 +17,7 @@ namespace orvane {
 namespace {
 
 constexpr int kRounding = AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX;
+constexpr int kMaxTimeBaseDenominator = 65535;
 
 }  // namespace
 
@@ -23,7 +25,7 @@ MovieFileEncoder::MovieFileEncoder() = default;
 MovieFileEncoder::~MovieFileEncoder() = default;
 
 bool MovieFileEncoder::Open(const std::string& fileName, const MovieContainer& container, int32_t frameWidth,
-                            int32_t frameHeight, int32_t framesPerSecond, std::string& errorText) {
+                            int32_t frameHeight, FrameRate rate, std::string& errorText) {
     format.reset();
     codec.reset();
     stream = nullptr;
@@ -54,18 +56,23 @@ bool MovieFileEncoder::Open(const std::string& fileName, const MovieContainer& c
     c->codec_tag = container.codecTag;
     c->width = frameWidth;
     c->height = frameHeight;
-    c->time_base = AVRational{1, framesPerSecond};
+    // MPEG-4 video carries time bases with a denominator of at most 16 bits.
+    AVRational period{0, 1};
+    if (rate.IsValid())
+        av_reduce(&period.num, &period.den, rate.seconds, rate.frames, kMaxTimeBaseDenominator);
+    c->time_base = period;
+    c->framerate = AVRational{period.den, period.num};
     c->pix_fmt = AV_PIX_FMT_YUV420P;
     c->max_b_frames = 0;
     if ((output->flags & AVFMT_GLOBALHEADER) != 0) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     // Slices on every core keep a 1080p stream at 30 fps on two cores; 0 lets the library count them.
     c->thread_type = FF_THREAD_SLICE;
     c->thread_count = 0;
-    if (frameWidth <= 0 || frameHeight <= 0 || framesPerSecond <= 0 || avcodec_open2(c, encoder, nullptr) < 0)
+    if (frameWidth <= 0 || frameHeight <= 0 || period.num <= 0 || avcodec_open2(c, encoder, nullptr) < 0)
         return false;
     if (avcodec_parameters_from_context(newStream->codecpar, c) < 0) return false;
     newStream->time_base = c->time_base;
-
+    newStream->avg_frame_rate = c->framerate;
 
     AvFramePtr newPicture(av_frame_alloc());
     AvPacketPtr newPacket(av_packet_alloc());

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/av_handles.h"
+#include "base/frame_rate.h"
 
 namespace orvane {
 
@@ -30,13 +31,14 @@ public:
     MovieFileEncoder(const MovieFileEncoder&) = delete;
     MovieFileEncoder& operator=(const MovieFileEncoder&) = delete;
 
-    // Opens the encoder for width x height at framesPerSecond and creates the file with its header.
+    // Opens the encoder for width x height at `rate` (its time base is one frame period, reduced to
+    // what MPEG-4 video can carry) and creates the file with its header.
     // On failure `errorText` is "Codec not found", "Codec not open codec" or "Cannot open file",
     // everything is released again and no half-written file stays behind.
     bool Open(const std::string& fileName, const MovieContainer& container, int32_t width, int32_t height,
-              int32_t framesPerSecond, std::string& errorText);
+              FrameRate rate, std::string& errorText);
 
-    // Converts one frame upright to YUV 4:2:0, encodes it with `pts` in units of 1 / framesPerSecond
+    // Converts one frame upright to YUV 4:2:0, encodes it with `pts` in frame periods
     // and writes the packets. The pts must grow from call to call.
     EncodeResult Encode(int64_t pts, const uint8_t* bgrBottomUp);
 

@@ -13,11 +13,11 @@ namespace orvane {
 std::mutex g_recordingLock;
 std::unique_ptr<IVideoOutput> g_recordingOutput;
 
-bool StartRecording(const std::string& path, int32_t framesPerSecond) {
-    return StartRecording(path, framesPerSecond, *CSettingParamManage::GetInstance());
+bool StartRecording(const std::string& path, FrameRate rate) {
+    return StartRecording(path, rate, *CSettingParamManage::GetInstance());
 }
 
-bool StartRecording(const std::string& path, int32_t framesPerSecond, const CSettingParamManage& settings) {
+bool StartRecording(const std::string& path, FrameRate rate, const CSettingParamManage& settings) {
     bool running = false;
     {
         std::lock_guard<std::mutex> guard(g_recordingLock);
@@ -36,7 +36,7 @@ bool StartRecording(const std::string& path, int32_t framesPerSecond, const CSet
         default:
             return false;
     }
-    output->Start(path, framesPerSecond);
+    output->Start(path, rate);
     std::lock_guard<std::mutex> guard(g_recordingLock);
     g_recordingOutput = std::move(output);
     return true;

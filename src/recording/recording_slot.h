@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/frame_rate.h"
 #include "recording/video_output.h"
 
 namespace orvane {
@@ -20,9 +21,9 @@ extern std::unique_ptr<IVideoOutput> g_recordingOutput;  // guarded by g_recordi
 // Interface thread. Stops a running recording first, then starts an output for `path` (no extension)
 // by the current "movieformat": 0 an AVI, 1 an MP4; any other value starts nothing. True when a
 // recording was started.
-bool StartRecording(const std::string& path, int32_t framesPerSecond);
+bool StartRecording(const std::string& path, FrameRate rate);
 // The same with the settings taken from `settings` instead of the process-wide manager.
-bool StartRecording(const std::string& path, int32_t framesPerSecond, const CSettingParamManage& settings);
+bool StartRecording(const std::string& path, FrameRate rate, const CSettingParamManage& settings);
 
 // Interface thread. Takes the running recording out of the slot, so that the streaming thread goes on
 // at once, and finishes it: the queued frames are encoded and the file is closed. A file that could

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/frame_rate.h"
+
 namespace orvane {
 
 // A running movie recording. The streaming thread hands frames to WriteFrame, which only copies them;
@@ -17,7 +19,7 @@ public:
 
     // Remembers the file name (`path` plus the output's extension) and the frame rate and starts the
     // worker. The file is created by the first frame, which brings the frame size.
-    virtual void Start(const std::string& path, int32_t framesPerSecond) = 0;
+    virtual void Start(const std::string& path, FrameRate rate) = 0;
     // Encodes every frame still waiting, finishes the file and ends the worker. Blocks until done.
     // 0, or a negative value when the file could not be written whole (a full disk during the
     // recording or at its end: the final packets, the container's index); GetCloseErrorText() then

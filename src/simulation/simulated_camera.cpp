@@ -39,6 +39,49 @@ constexpr int kBarPhases = 8;
 constexpr uint32_t kMaxBuffers = 32;
 constexpr uint32_t kMinBuffers = 2;
 constexpr uint32_t kMetaBufferSize = 10240;
+constexpr uint32_t kUnitsPerSecond = 10000000;  // frame intervals count in 100 ns units
+constexpr uint32_t kMjpgBandwidthShare = 6;     // MJPG needs a sixth of the uncompressed bandwidth
+
+// The intervals of a frame size in 100 ns units, fastest first.
+std::vector<uint32_t> IntervalsOf(const SimulatedFrameSize& size) {
+    if (!size.intervals.empty()) return size.intervals;
+    std::vector<uint32_t> intervals;
+    for (int fps : size.framesPerSecond) {
+        if (fps > 0)
+            intervals.push_back((kUnitsPerSecond + static_cast<uint32_t>(fps) / 2) /
+                                static_cast<uint32_t>(fps));
+    }
+    return intervals;
+}
+
+// uvcvideo hands intervals out as the continued-fraction approximation it makes of interval / 10^7
+// (at most 8 terms, stopping at a term of 333 or more): 333333 gives 1/30, 333667 gives 100/2997.
+v4l2_fract SimplifiedInterval(uint32_t interval) {
+    constexpr unsigned kTerms = 8;
+    constexpr uint32_t kThreshold = 333;
+    uint32_t terms[kTerms] = {};
+    uint32_t x = interval;
+    uint32_t y = kUnitsPerSecond;
+    unsigned n = 0;
+    for (; n < kTerms && y != 0; ++n) {
+        terms[n] = x / y;
+        if (terms[n] >= kThreshold) {
+            if (n < 2) ++n;
+            break;
+        }
+        const uint32_t r = x - terms[n] * y;
+        x = y;
+        y = r;
+    }
+    uint32_t numerator = 0;
+    uint32_t denominator = 1;
+    for (unsigned i = n; i > 0; --i) {
+        const uint32_t r = denominator;
+        denominator = terms[i - 1] * denominator + numerator;
+        numerator = r;
+    }
+    return {denominator, numerator};
+}
 
 // The driver's own mapping of a frame buffer.
 class MappedArea {
@@ -295,7 +338,7 @@ struct SimulatedCamera::Impl {
         int height = 0;
         uint32_t bytesPerLine = 0;
         uint32_t sizeImage = 0;
-        int fps = 0;
+        uint32_t interval = kUnitsPerSecond / 30;  // in 100 ns units
     };
 
     Impl(SimulatedDeviceFile& owner, SimulatedCameraDefinition definition, int videoNumber, int inputNumber)
@@ -318,6 +361,10 @@ struct SimulatedCamera::Impl {
     bool plugged = true;
     uint64_t generation = 0;
     bool busy = false;
+    int openError = 0;
+    int streamOnError = 0;
+    uint64_t bandwidth = 0;
+    std::optional<StallKind> stall;
     int corruptCount = 0;
     CorruptFrame corruptKind = CorruptFrame::Truncated;
     int slowIntervalMs = 0;
@@ -347,6 +394,7 @@ struct SimulatedCamera::Impl {
 
     void ResetDevice() {
         controls = StandardControls();
+        stall.reset();
         format = {};
         if (!definition.formats.empty() && !definition.formats[0].sizes.empty()) {
             const SimulatedFrameSize& size = definition.formats[0].sizes[0];
@@ -359,7 +407,18 @@ struct SimulatedCamera::Impl {
         format.width = size.width;
         format.height = size.height;
         FillSizes(format);
-        format.fps = size.framesPerSecond.empty() ? 30 : size.framesPerSecond[0];
+        format.interval = DefaultInterval(size);
+    }
+
+    static uint32_t DefaultInterval(const SimulatedFrameSize& size) {
+        const std::vector<uint32_t> intervals = IntervalsOf(size);
+        return intervals.empty() ? kUnitsPerSecond / 30 : intervals[0];
+    }
+
+    uint64_t BandwidthNeeded(const StreamFormat& f) const {
+        const bool compressed = f.pixelFormat == V4L2_PIX_FMT_MJPEG || f.pixelFormat == V4L2_PIX_FMT_JPEG;
+        const uint64_t perFrame = uint64_t{f.sizeImage} / (compressed ? kMjpgBandwidthShare : 1);
+        return perFrame * kUnitsPerSecond / std::max<uint32_t>(1, f.interval);
     }
 
     static void FillSizes(StreamFormat& f) {
@@ -414,8 +473,8 @@ struct SimulatedCamera::Impl {
     // --- frames ---
 
     Clock::duration FrameInterval() const {
-        const int fps = std::max(1, format.fps);
-        auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) / fps;
+        const auto interval = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::nanoseconds(int64_t{std::max<uint32_t>(1, format.interval)} * 100));
         return std::max<Clock::duration>(interval, std::chrono::milliseconds(slowIntervalMs));
     }
 
@@ -446,6 +505,7 @@ struct SimulatedCamera::Impl {
             // On schedule without drift, unless the source fell a whole frame behind.
             last = now - due < interval ? due : now;
 
+            if (stall) continue;  // nothing arrives, and nothing tells why
             const uint32_t frameSequence = sequence++;
             if (queued.empty()) continue;  // no buffer: the frame is lost, as on a real camera
             const uint32_t index = queued.front();
@@ -628,7 +688,7 @@ struct SimulatedCamera::Impl {
         result.width = best->width;
         result.height = best->height;
         FillSizes(result);
-        result.fps = best->framesPerSecond.empty() ? 30 : best->framesPerSecond[0];
+        result.interval = DefaultInterval(*best);
         return result;
     }
 
@@ -671,11 +731,11 @@ struct SimulatedCamera::Impl {
                 const SimulatedFrameSize* size =
                     FindSize(intervals.pixel_format, static_cast<int>(intervals.width),
                              static_cast<int>(intervals.height));
-                if (size == nullptr || intervals.index >= size->framesPerSecond.size()) return -EINVAL;
+                if (size == nullptr) return -EINVAL;
+                const std::vector<uint32_t> offered = IntervalsOf(*size);
+                if (intervals.index >= offered.size()) return -EINVAL;
                 intervals.type = V4L2_FRMIVAL_TYPE_DISCRETE;
-                intervals.discrete.numerator = 1;
-                intervals.discrete.denominator =
-                    static_cast<uint32_t>(size->framesPerSecond[intervals.index]);
+                intervals.discrete = SimplifiedInterval(offered[intervals.index]);
                 return 0;
             }
 
@@ -708,7 +768,7 @@ struct SimulatedCamera::Impl {
                 }
                 std::memset(&parm.parm, 0, sizeof parm.parm);
                 parm.parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
-                parm.parm.capture.timeperframe = {1, static_cast<uint32_t>(format.fps)};
+                parm.parm.capture.timeperframe = SimplifiedInterval(format.interval);
                 return 0;
             }
 
@@ -761,6 +821,9 @@ struct SimulatedCamera::Impl {
                     if (busy) return -EBUSY;
                     if (buffers.empty()) return -EINVAL;
                     if (streaming) return 0;
+                    if (streamOnError != 0) return -streamOnError;
+                    if (bandwidth != 0 && BandwidthNeeded(format) > bandwidth) return -ENOSPC;
+                    if (stall == StallKind::UntilRestart) stall.reset();
                     streaming = true;
                     sequence = 0;
                     frameThread = std::thread([this] { RunFrames(); });
@@ -790,16 +853,19 @@ struct SimulatedCamera::Impl {
 
     void SelectFrameRate(const v4l2_fract& wish) {
         const SimulatedFrameSize* size = FindSize(format.pixelFormat, format.width, format.height);
-        if (size == nullptr || size->framesPerSecond.empty()) return;
+        if (size == nullptr) return;
+        const std::vector<uint32_t> offered = IntervalsOf(*size);
+        if (offered.empty()) return;
         if (wish.numerator == 0 || wish.denominator == 0) {
-            format.fps = size->framesPerSecond[0];
+            format.interval = offered[0];
             return;
         }
-        const double wished = static_cast<double>(wish.numerator) / wish.denominator;
-        double bestDistance = 1e300;
-        for (int fps : size->framesPerSecond) {
-            const double distance = std::abs(1.0 / fps - wished);
-            if (distance < bestDistance) bestDistance = distance, format.fps = fps;
+        // As uvcvideo: the wish in 100 ns units, then the nearest interval the camera offers.
+        const uint64_t wished = uint64_t{wish.numerator} * kUnitsPerSecond / wish.denominator;
+        uint64_t bestDistance = UINT64_MAX;
+        for (uint32_t interval : offered) {
+            const uint64_t distance = interval > wished ? interval - wished : wished - interval;
+            if (distance < bestDistance) bestDistance = distance, format.interval = interval;
         }
     }
 
@@ -1281,6 +1347,27 @@ void SimulatedCamera::SetBusy(bool busy) {
     impl->busy = busy;
 }
 
+void SimulatedCamera::SetOpenError(int error) {
+    std::lock_guard state(impl->stateLock);
+    impl->openError = std::max(0, error);
+}
+
+void SimulatedCamera::SetStreamOnError(int error) {
+    std::lock_guard state(impl->stateLock);
+    impl->streamOnError = std::max(0, error);
+}
+
+void SimulatedCamera::SetUsbBandwidth(uint64_t bytesPerSecond) {
+    std::lock_guard state(impl->stateLock);
+    impl->bandwidth = bytesPerSecond;
+}
+
+void SimulatedCamera::StopDelivering(StallKind kind) {
+    std::lock_guard state(impl->stateLock);
+    impl->stall = kind;
+    impl->stateChanged.notify_all();
+}
+
 void SimulatedCamera::CorruptNextMjpgFrames(int count, CorruptFrame kind) {
     std::lock_guard state(impl->stateLock);
     impl->corruptCount = std::max(0, count);
@@ -1407,6 +1494,7 @@ int SimulatedDeviceFile::Open(const std::string& path, int flags) {
         const int fd = wake.Get();
         SimulatedCamera::Impl& impl = *camera->impl;
         std::lock_guard state(impl.stateLock);
+        if (kind == NodeKind::Video && impl.openError != 0) return Fail(impl.openError);
         auto file = std::make_shared<SimulatedOpenFile>(std::move(wake), camera.get(), kind,
                                                         (flags & O_NONBLOCK) != 0, impl.generation);
         impl.Attach(file);

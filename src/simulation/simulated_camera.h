@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/device_file.h"
@@ -11,10 +12,21 @@
 namespace orvane {
 
 // One frame size of a simulated format, with its frame rates in frames per second, fastest first.
+// A camera that states its frame intervals exactly (333667 for 29.97 frames per second) lists them in
+// `intervals`, in 100 ns units as UVC descriptors do; they then take the place of framesPerSecond.
 struct SimulatedFrameSize {
+    SimulatedFrameSize() = default;
+    SimulatedFrameSize(int width, int height, std::vector<int> framesPerSecond,
+                       std::vector<uint32_t> intervals = {})
+        : width(width),
+          height(height),
+          framesPerSecond(std::move(framesPerSecond)),
+          intervals(std::move(intervals)) {}
+
     int width = 0;
     int height = 0;
     std::vector<int> framesPerSecond;
+    std::vector<uint32_t> intervals;
 };
 
 // One pixel format of a simulated camera with its sizes in the order the camera lists them.
@@ -51,6 +63,12 @@ struct SimulatedCameraDefinition {
     // height, other width), 1280x720, 1920x1080, 2592x1944; MJPG 1920x1080, 640x480, 1280x720,
     // 2592x1944. 30, 15 and 10 fps up to 1920x1080, 15 and 5 fps at 2592x1944.
     static std::vector<SimulatedFormat> StandardFormats();
+};
+
+// How a stream that stops delivering frames without an error comes back.
+enum class StallKind {
+    UntilRestart,  // STREAMOFF and STREAMON bring the frames back (a camera that lost its sync)
+    UntilReplug,   // only unplugging and plugging it in again do (a frozen camera firmware)
 };
 
 // How a corrupt MJPG frame is damaged.
@@ -104,6 +122,18 @@ public:
     bool IsPlugged() const;
     // While busy (another program owns the device), S_FMT, REQBUFS and STREAMON give EBUSY.
     void SetBusy(bool busy);
+    // Opening the video node fails with `error` (EACCES or EPERM without permission, EBUSY for a
+    // driver that allows one user, EIO ...); 0 lets it open again.
+    void SetOpenError(int error);
+    // The isochronous bandwidth left for this camera on its bus, in bytes per second; 0 = enough for
+    // anything. STREAMON fails with ENOSPC, as uvcvideo's does, when the format needs more: an
+    // uncompressed format needs its whole frame size per frame, MJPG a sixth of it.
+    void SetUsbBandwidth(uint64_t bytesPerSecond);
+    // STREAMON fails with `error` (EPIPE or EIO when the camera stalls the commit of the format, as
+    // uvcvideo reports it); 0 lets it start again.
+    void SetStreamOnError(int error);
+    // The stream keeps running but delivers no more frames, without any error.
+    void StopDelivering(StallKind kind);
     // Damages the next `count` MJPG frames.
     void CorruptNextMjpgFrames(int count, CorruptFrame kind = CorruptFrame::Truncated);
     // A slow source delivers a frame at most every frameIntervalMs, whatever the frame rate; 0 ends it.

@@ -8,7 +8,7 @@ namespace orvane {
 CAlertPresenter::CAlertPresenter(QObject* parent) : QObject(parent) {}
 
 CAlertPresenter::~CAlertPresenter() {
-    // The boxes have no owner window; they go with the presenter.
+    // The boxes go with the presenter, whether they stand over an owner window or not.
     std::map<QString, QMessageBox*> boxes;
     boxes.swap(openBoxes);
     for (auto& [text, box] : boxes) {
@@ -23,14 +23,32 @@ void CAlertPresenter::ShowAlert(const std::string& text) {
         this, [this, message] { Present(message); }, Qt::QueuedConnection);
 }
 
+void CAlertPresenter::CloseAlert(const std::string& text) {
+    const QString message = QString::fromStdString(text);
+    QMetaObject::invokeMethod(
+        this, [this, message] { Dismiss(message); }, Qt::QueuedConnection);
+}
+
+void CAlertPresenter::Dismiss(const QString& text) {
+    auto found = openBoxes.find(text);
+    if (found == openBoxes.end()) return;
+    QMessageBox* box = found->second;
+    openBoxes.erase(found);  // the same text may be shown anew before the box is gone
+    box->close();
+}
+
 void CAlertPresenter::Present(const QString& text) {
     if (openBoxes.count(text) != 0) return;
-    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kCaption), text, QMessageBox::Ok);
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kCaption), text, QMessageBox::Ok, owner);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::ApplicationModal);
+    box->setWindowModality(Qt::NonModal);
     box->setAccessibleName(text);
     openBoxes.emplace(text, box);
-    connect(box, &QObject::destroyed, this, [this, text] { openBoxes.erase(text); });
+    connect(box, &QObject::destroyed, this, [this, text, box] {
+        auto found = openBoxes.find(text);
+        if (found != openBoxes.end() && found->second == box) openBoxes.erase(found);
+    });
     box->show();
 }
 

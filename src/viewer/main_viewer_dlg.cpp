@@ -87,9 +87,12 @@ CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
         SetAlertSink(services.alerts);
     } else {
         alertPresenter = std::make_unique<CAlertPresenter>();
+        alertPresenter->SetOwner(this);
         SetAlertSink(alertPresenter.get());
     }
     captureSession.SetViewer(this);
+    // Runs on the capture thread: the viewer handles it in its event loop.
+    captureSession.SetStreamLostHandler([this] { PostViewerMessage(kStreamLostMessage); });
     for (CSampleGrabberCB* grabber : {&g_previewGrabber, &g_stillGrabber}) {
         grabber->SetServices({&rotation, &settings, &locations, &photoSaver});
         grabber->owner.store(this);
@@ -214,6 +217,7 @@ bool CMainViewerDlg::event(QEvent* e) {
         case WM_RECORDING_END:
         case WM_START_PREVIEW:
         case WM_FIT_VIDEO_WINDOW:
+        case kStreamLostMessage:
             HandleViewerMessage(type);
             return true;
         default:
@@ -237,6 +241,9 @@ void CMainViewerDlg::HandleViewerMessage(uint32_t message) {
             break;
         case WM_FIT_VIDEO_WINDOW:
             if (captureSession.HasVideoWindow()) captureSession.ResizeVideoWindow();
+            break;
+        case kStreamLostMessage:
+            OnStreamLost();
             break;
         default:
             break;
@@ -264,6 +271,12 @@ bool CMainViewerDlg::PreviewDevice(int32_t deviceIndex, CaptureResolution resolu
         return false;
     }
     currentIdentity = GetDeviceIdentity(deviceIndex);
+    // Messages about a camera that was missing, busy or silent no longer hold.
+    for (const StringKey* passed :
+         {&keys::kAlertNoCamera, &keys::kAlertNotPreviewDevice, &keys::kAlertCameraStopped,
+          &keys::kAlertUsbBandwidth, &keys::kAlertCameraPermission}) {
+        CloseAlert(Text(*passed));
+    }
     const CaptureResolution stored = settings.GetUsingParam().GetCaptureResolution();
     if (resolution.width != stored.width || resolution.height != stored.height ||
         resolution.subtype != stored.subtype) {
@@ -306,6 +319,16 @@ bool CMainViewerDlg::LargestListedResolution(CaptureResolution& resolution) {
     resolution.width = width;
     resolution.height = height;
     return true;
+}
+
+void CMainViewerDlg::OnStreamLost() {
+    // A preview started since has a stream of its own.
+    if (!captureSession.GetCaptureStats().stalled) return;
+    // The camera was told already; a recording keeps what it has and is announced, the other
+    // actions end, and the silent camera is not opened again for the size before the recording.
+    controller.SetResolutionBeforeRecording(settings.GetUsingParam().GetCaptureResolution());
+    StopEverything();
+    ForgetCurrentDevice();
 }
 
 void CMainViewerDlg::ForgetCurrentDevice() {

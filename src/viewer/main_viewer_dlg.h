@@ -130,6 +130,9 @@ public:
     int32_t EnumDevices() override;
     // Forgets the previewed device and its formats and clears the picture.
     void ForgetCurrentDevice() override;
+    // The previewed camera stopped delivering frames and a restart did not help (its message was
+    // shown): ends every capture action (a recording is closed and announced) and forgets the device.
+    void OnStreamLost();
 
     // --- Status line ----------------------------------------------------------------------------
 

@@ -11,6 +11,10 @@ namespace orvane {
 // 1124), all inside Qt's user range.
 inline QEvent::Type ViewerEventType(uint32_t message) { return static_cast<QEvent::Type>(message); }
 
+// The capture thread's word that the previewed camera stopped delivering frames for good; the
+// viewer's own, outside the numbers above.
+inline constexpr uint32_t kStreamLostMessage = 1130;
+
 inline bool IsViewerMessage(const QEvent* event, uint32_t message) {
     return static_cast<uint32_t>(event->type()) == message;
 }

@@ -267,14 +267,12 @@ TEST_F(CaptureVideoTest, OversizedRequestsCaptureAtTheLargestSize) {
     // 640 x 480 comes before 848 x 480 and keeps the key.
     EXPECT_EQ(viewer.resolutionList[(480 << 16) | 1].width, 640);
 
-    // Interpolated: the camera's maximum, the request keeps its doubled size, recordings use 12 fps.
+    // Interpolated: the camera's maximum, the request keeps its doubled size; recordings take the
+    // rate the camera granted at that size.
     ASSERT_EQ(Start(0, {5184, 3888, kMjpg, true}), S_OK);
     EXPECT_EQ(g_previewGrabber.width, 2592);
     EXPECT_EQ(lastRequest, (CaptureResolution{5184, 3888, kMjpg, true}));
-    EXPECT_EQ(capture->GetFramesPerSecond(), 0);
-    capture->StartRecording(box / "movie");
-    capture->StopRecording();
-    EXPECT_EQ(capture->GetFramesPerSecond(), 12);
+    EXPECT_EQ(capture->GetFrameRate(), (FrameRate{15, 1}));
 }
 
 // MJPG lists 1920 x 1080 (30 fps) before 1280 x 720 (25 fps).
@@ -286,9 +284,10 @@ SimulatedCameraDefinition CameraWithRates() {
 TEST_F(CaptureVideoTest, NoPreferenceTakesTheViewersLargestListedSize) {
     UseCameras({CameraWithRates()});
     ASSERT_EQ(Start(0, {}), S_OK);
-    // The last entry at most 2048 wide; the current YUYV format offers it, at 10 fps.
+    // The last entry at most 2048 wide; the current YUYV format offers it at 10 fps, MJPG at 30.
     EXPECT_EQ(lastRequest, (CaptureResolution{1920, 1080, 0, false}));
-    EXPECT_EQ(capture->GetFramesPerSecond(), 10);
+    EXPECT_EQ(capture->StreamingPixelFormat(), kMjpg);
+    EXPECT_EQ(capture->GetFramesPerSecond(), 30);
 
     // A format that does not offer the size gives way to one that does.
     UseCameras({WithFormats({{kYuyv, "YUYV", {{640, 480, {30}}}}, {kMjpg, "MJPG", {{1280, 720, {25}}}}})});
@@ -302,14 +301,57 @@ TEST_F(CaptureVideoTest, NoPreferenceTakesTheViewersLargestListedSize) {
     EXPECT_EQ(lastRequest, (CaptureResolution{1280, 720, 0, false}));
 }
 
-TEST_F(CaptureVideoTest, RequestedFormatTakesTheRateOfTheFirstLargeEnoughCapability) {
+// The rate is the one the camera grants for the size it streams, not that of a larger capability.
+TEST_F(CaptureVideoTest, RequestedFormatTakesTheRateGrantedAtItsSize) {
     UseCameras({CameraWithRates()});
     ASSERT_EQ(Start(0, {1280, 720, kMjpg, false}), S_OK);
     EXPECT_EQ(lastRequest, (CaptureResolution{1280, 720, kMjpg, false}));
-    EXPECT_EQ(capture->GetFramesPerSecond(), 30);
+    EXPECT_EQ(capture->GetFramesPerSecond(), 25);
     ASSERT_EQ(Start(0, {1900, 1000, kYuyv, false}), S_OK);
     EXPECT_EQ(lastRequest, (CaptureResolution{1920, 1080, kYuyv, false}));
+    EXPECT_EQ(capture->StreamingPixelFormat(), kYuyv);
     EXPECT_EQ(capture->GetFramesPerSecond(), 10);
+}
+
+// What the capture object hands the recorder.
+class RateRecorder final : public IMovieRecorder {
+public:
+    bool StartRecording(const std::string&, FrameRate rate) override {
+        rates.push_back(rate);
+        return true;
+    }
+    void StopRecording() override {}
+    std::vector<FrameRate> rates;
+};
+
+// A microscope listing YUYV at 5 fps before MJPG at 29.97 (interval 333667 x 100 ns) at the same size.
+TEST_F(CaptureVideoTest, NoPreferenceStreamsTheFastestFormatAndRecordsTheGrantedInterval) {
+    UseCameras({WithFormats({{kYuyv, "YUYV", {{1280, 720, {}, {2000000}}}},
+                             {kMjpg, "MJPG", {{1280, 720, {}, {666667, 333667}}}}})});
+    RateRecorder rates;
+    capture = std::make_unique<CCaptureVideo>(
+        CaptureVideoServices{sim.get(), &link, &strings, &hive, &g_previewGrabber, &g_stillGrabber, &rates});
+    capture->SetViewer(&viewer);
+    ASSERT_EQ(Start(0, {}), S_OK);
+    EXPECT_EQ(capture->StreamingPixelFormat(), kMjpg);
+    // uvcvideo states 333667 x 100 ns as 100/2997 s; that is what the camera streams and records.
+    EXPECT_EQ(capture->GetFrameRate(), (FrameRate{2997, 100}));
+    const int fd = sim->Open(sim->Camera(0).VideoNode(), O_RDWR);
+    v4l2_streamparm parm{};
+    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    ASSERT_EQ(sim->Ioctl(fd, VIDIOC_G_PARM, &parm), 0);
+    EXPECT_EQ(parm.parm.capture.timeperframe.numerator, 100u);
+    EXPECT_EQ(parm.parm.capture.timeperframe.denominator, 2997u);
+    sim->Close(fd);
+    capture->StartRecording(box / "movie");
+    ASSERT_EQ(rates.rates.size(), 1u);
+    EXPECT_EQ(rates.rates[0], (FrameRate{2997, 100}));
+
+    // Equal rates keep the current format.
+    UseCameras({WithFormats({{kYuyv, "YUYV", {{640, 480, {30}}}}, {kMjpg, "MJPG", {{640, 480, {30}}}}})});
+    ASSERT_EQ(Start(0, {}), S_OK);
+    EXPECT_EQ(capture->StreamingPixelFormat(), kYuyv);
+    EXPECT_EQ(capture->GetFrameRate(), (FrameRate{30, 1}));
 }
 
 // --- frames --------------------------------------------------------------------------------------
@@ -425,6 +467,113 @@ TEST_F(CaptureVideoTest, BusyCameraShowsTheNotPreviewText) {
     alerts.Clear();
     EXPECT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
     EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+TEST_F(CaptureVideoTest, OpenFailuresAreNamedForWhatTheyAre) {
+    const std::string permission = Text("ui_alert_camera_permission", "");
+    EXPECT_NE(permission.find("video"), std::string::npos);
+    const std::string busy = Text("ui_alert_not_preview_device", "");
+    const std::vector<std::pair<int, std::string>> cases = {
+        {EACCES, permission},
+        {EPERM, permission},
+        {EBUSY, busy},
+    };
+    for (const auto& [error, text] : cases) {
+        SCOPED_TRACE(error);
+        alerts.Clear();
+        sim->Camera(0).SetOpenError(error);
+        EXPECT_EQ(Start(0, {640, 480, kMjpg, false}), -error);
+        EXPECT_EQ(alerts.Alerts(), Alerts{text});
+        EXPECT_FALSE(capture->IsStreaming());
+    }
+    sim->Camera(0).SetOpenError(0);
+
+    // A camera that fails the start shows the system's text, not the busy one.
+    for (int error : {EPIPE, EIO}) {
+        alerts.Clear();
+        sim->Camera(0).SetStreamOnError(error);
+        EXPECT_EQ(Start(0, {640, 480, kMjpg, false}), -error);
+        EXPECT_EQ(alerts.Alerts(), Alerts{FormatCaptureError(-error, link, strings)});
+        EXPECT_NE(alerts.Alerts()[0], busy);
+    }
+    sim->Camera(0).SetStreamOnError(0);
+    alerts.Clear();
+    EXPECT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+// USB 2.0 gives a camera at most about 24 MB/s of isochronous bandwidth, less with others on the bus.
+TEST_F(CaptureVideoTest, TooLittleBandwidthFallsBackToMjpgThenToSmallerSizes) {
+    // YUYV 1280 x 720 at 30 fps needs 55 MB/s; MJPG at the same size fits.
+    sim->Camera(0).SetUsbBandwidth(24000000);
+    ASSERT_EQ(Start(0, {1280, 720, kYuyv, false}), S_OK);
+    EXPECT_EQ(capture->StreamingPixelFormat(), kMjpg);
+    EXPECT_EQ(lastRequest, (CaptureResolution{1280, 720, kYuyv, false}));
+    EXPECT_TRUE(FramesGoOn(2));
+    EXPECT_TRUE(alerts.Alerts().empty());
+
+    // Little left: MJPG at 1920 x 1080 and 1280 x 720 are refused too; 640 x 480 fits.
+    sim->Camera(0).SetUsbBandwidth(5000000);
+    ASSERT_EQ(Start(0, {1920, 1080, kMjpg, false}), S_OK);
+    EXPECT_EQ(lastRequest, (CaptureResolution{640, 480, kMjpg, false}));
+    EXPECT_EQ(g_previewGrabber.width, 640);
+    EXPECT_TRUE(FramesGoOn(2));
+    EXPECT_TRUE(alerts.Alerts().empty());
+
+    // Nothing fits: the bandwidth is named.
+    sim->Camera(0).SetUsbBandwidth(1000000);
+    EXPECT_EQ(Start(0, {1920, 1080, kYuyv, false}), -ENOSPC);
+    EXPECT_EQ(alerts.Alerts(), Alerts{Text("ui_alert_usb_bandwidth", "")});
+    EXPECT_FALSE(capture->IsStreaming());
+    capture->StopPreview();
+    EXPECT_EQ(sim->MappedAreas(), 0u);
+    EXPECT_EQ(sim->OpenDescriptors(), 0u);
+}
+
+template <class Predicate>
+bool WaitLong(Predicate predicate) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline) return predicate();
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+TEST_F(CaptureVideoTest, StreamThatStopsDeliveringIsRestartedOnce) {
+    std::atomic<int> lost{0};
+    capture->SetStreamLostHandler([&] { ++lost; });
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    ASSERT_TRUE(FramesGoOn(2));
+    sim->Camera(0).StopDelivering(StallKind::UntilRestart);
+    ASSERT_TRUE(WaitLong([&] { return capture->GetCaptureStats().restarts >= 1; }));
+    EXPECT_TRUE(FramesGoOn(3));
+    EXPECT_TRUE(capture->IsStreaming());
+    EXPECT_EQ(lost, 0);
+    EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+TEST_F(CaptureVideoTest, StreamThatStaysSilentAfterTheRestartIsReported) {
+    std::atomic<int> lost{0};
+    capture->SetStreamLostHandler([&] { ++lost; });
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    ASSERT_TRUE(FramesGoOn(2));
+    sim->Camera(0).StopDelivering(StallKind::UntilReplug);
+    ASSERT_TRUE(WaitLong([&] { return capture->GetCaptureStats().ended; }));
+    const CaptureStats stats = capture->GetCaptureStats();
+    EXPECT_TRUE(stats.stalled);
+    EXPECT_GE(stats.restarts, 1);  // a loaded machine may have restarted it once before
+    EXPECT_FALSE(capture->IsStreaming());
+    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(alerts.Alerts(), Alerts{Text("ui_alert_camera_stopped", "")});
+
+    // Plugged in again, it streams as before.
+    capture->StopPreview();
+    sim->Camera(0).Unplug();
+    sim->Camera(0).Plug();
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    EXPECT_TRUE(FramesGoOn(2));
+    EXPECT_FALSE(capture->GetCaptureStats().stalled);
 }
 
 TEST_F(CaptureVideoTest, DevicePropertiesAndControlsNeedAStartedPreview) {

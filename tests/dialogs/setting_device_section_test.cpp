@@ -114,10 +114,11 @@ TEST_F(SettingDeviceSectionTest, FormatAndMovieSizeListsFollowTheOfferedFormats)
     EXPECT_EQ(Items(dlg, kResolutionList),
               (std::vector<std::string>{"320 X 240 ", "640 X 480 YUV", "640 X 480 MJPG", "1280 X 720 MJPG",
                                         "2560 X 1440 MJPG (" + interpolation + ")"}));
-    // Any subtype: the last of the equal sizes.
-    EXPECT_EQ(List(dlg, kResolutionList)->currentIndex(), 2);
+    // Any subtype: the one the camera streams (YUYV, as fast as MJPG here and its current format).
+    EXPECT_EQ(viewer->CaptureSession().StreamingPixelFormat(), kYuyv);
+    EXPECT_EQ(List(dlg, kResolutionList)->currentIndex(), 1);
     EXPECT_EQ(dlg.DeviceSection().GetSelectedCaptureResolution(),
-              (CaptureResolution{640, 480, kMjpg, false}));
+              (CaptureResolution{640, 480, kYuyv, false}));
     // One item per size, none for the interpolated format; movie size 0 x 0 means the capture size.
     EXPECT_EQ(Items(dlg, kMovieSizeList), (std::vector<std::string>{"320 X 240", "640 X 480", "1280 X 720"}));
     EXPECT_EQ(List(dlg, kMovieSizeList)->currentText().toStdString(), "640 X 480");
@@ -142,6 +143,30 @@ TEST_F(SettingDeviceSectionTest, FormatAndMovieSizeListsFollowTheOfferedFormats)
     ASSERT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_EQ(settings.GetUsingParam().captureresolution, (CaptureResolution{1280, 720, kMjpg, false}));
     EXPECT_EQ(settings.GetUsingParam().moviesize, (CaptureResolution{320, 240, 0, false}));
+}
+
+// A camera offering YUYV at 5 fps and MJPG at 30 fps at one size streams MJPG, and the format list
+// says so; with YUYV the faster one, YUYV streams and the list says YUV, not MJPG.
+TEST_F(SettingDeviceSectionTest, FormatListShowsTheFormatThatStreams) {
+    for (const bool mjpgFaster : {true, false}) {
+        SCOPED_TRACE(mjpgFaster ? "MJPG faster" : "YUYV faster");
+        SimulatedCameraDefinition camera = SmallCamera("Scope", "0c45", mjpgFaster ? "M1" : "Y1", "1");
+        camera.formats = {
+            {V4L2_PIX_FMT_YUYV, "YUYV 4:2:2", {{640, 480, {mjpgFaster ? 5 : 30}}}},
+            {V4L2_PIX_FMT_MJPEG, "Motion-JPEG", {{640, 480, {mjpgFaster ? 30 : 15}}}},
+        };
+        if (!mjpgFaster) cameras.Camera(0).Unplug();
+        cameras.AddCamera(camera);
+        viewer.reset();
+        Open();
+        const uint32_t streaming = mjpgFaster ? V4L2_PIX_FMT_MJPEG : V4L2_PIX_FMT_YUYV;
+        EXPECT_EQ(viewer->CaptureSession().StreamingPixelFormat(), streaming);
+        CSettingDlg& dlg = OpenDialog();
+        EXPECT_EQ(List(dlg, kResolutionList)->currentText().toStdString(),
+                  mjpgFaster ? "640 X 480 MJPG" : "640 X 480 YUV");
+        EXPECT_EQ(dlg.DeviceSection().GetSelectedCaptureResolution().subtype, streaming);
+        dialog.reset();
+    }
 }
 
 TEST_F(SettingDeviceSectionTest, DefaultPicksTheMovieSizeBySizeNotByOldListPosition) {

@@ -248,7 +248,7 @@ TEST_F(PhotoSaverTest, TwoPhotoPathsFiredTogetherNeverShareAName) {
 // An output that records what it is handed, with a byte count and a result the test chooses.
 class CountingOutput final : public IVideoOutput {
 public:
-    void Start(const std::string&, int32_t) override {}
+    void Start(const std::string&, FrameRate) override {}
     int32_t Close() override { return 0; }
     int32_t WriteFrame(int32_t width, int32_t height, const uint8_t*, int32_t bitsPerPixel) override {
         ++frames;

@@ -68,6 +68,10 @@ ProbedMovie ProbeMovie(const std::string& path, int framesPerSecond) {
     movie.codecTag = stream->codecpar->codec_tag;
     movie.width = stream->codecpar->width;
     movie.height = stream->codecpar->height;
+    movie.rateFrames = stream->avg_frame_rate.num;
+    movie.rateSeconds = stream->avg_frame_rate.den;
+    if (stream->duration != AV_NOPTS_VALUE)
+        movie.durationSeconds = stream->duration * av_q2d(stream->time_base);
 
     std::unique_ptr<AVPacket, Deleter> packet(av_packet_alloc());
     std::unique_ptr<AVFrame, Deleter> frame(av_frame_alloc());

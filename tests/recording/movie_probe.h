@@ -21,6 +21,9 @@ struct ProbedMovie {
     uint32_t codecTag = 0;
     int width = 0;
     int height = 0;
+    int rateFrames = 0;               // the stream's frame rate as the container states it: rateFrames frames
+    int rateSeconds = 0;              // every rateSeconds seconds
+    double durationSeconds = 0;       // of the stream, as the container states it
     std::vector<ProbedFrame> frames;  // every picture the decoder gave, in order
 };
 

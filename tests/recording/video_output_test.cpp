@@ -120,6 +120,28 @@ TYPED_TEST(VideoOutputTest, RecordedMovieIsUprightMpeg4WithEveryAcceptedFrame) {
     }
 }
 
+// A camera at 29.97 frames per second: its movie says 30000 frames every 1001 seconds, so that 300
+// frames last 10.01 s and not the 10.34 s a rounded 29 fps would make of them.
+TYPED_TEST(VideoOutputTest, NegotiatedRateIsRecordedExactlyAsARational) {
+    ObservedOutput<TypeParam> output;
+    output.Start(this->Path(), FrameRate{30000, 1001});
+    int64_t elapsedUs = 0;
+    for (int number = 0; number < 30; ++number) {
+        ASSERT_EQ(this->Write(output, number), 0);
+        ASSERT_TRUE(output.WaitEncoded(number + 1));
+        const int64_t nextUs = (number + 1) * int64_t{1001000000} / 30000;
+        this->clock.Advance(nextUs / 1000 - elapsedUs / 1000);
+        elapsedUs = nextUs;
+    }
+    ASSERT_EQ(output.Close(), 0);
+    const test::ProbedMovie movie = test::ProbeMovie(this->File(), kFps);
+    ASSERT_TRUE(movie.opened);
+    EXPECT_EQ(movie.rateFrames, 30000);
+    EXPECT_EQ(movie.rateSeconds, 1001);
+    ASSERT_EQ(movie.frames.size(), 30u);
+    EXPECT_NEAR(movie.durationSeconds, 30 * 1001.0 / 30000, 0.002);
+}
+
 TYPED_TEST(VideoOutputTest, FirstFrameOpensTheFileAndAFailedOpenIsTriedAgain) {
     {
         TypeParam unused;

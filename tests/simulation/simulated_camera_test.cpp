@@ -542,6 +542,69 @@ TEST_F(SimulatedCameraTest, BusyDeviceAndSecondUserAreRefused) {
     EXPECT_EQ(Call(second, VIDIOC_REQBUFS, request), 0);
 }
 
+// Intervals in 100 ns units, stated as uvcvideo simplifies them; S_PARM takes the nearest one.
+TEST_F(SimulatedCameraTest, ExactIntervalsAreStatedAsUvcvideoDoes) {
+    SimulatedCameraDefinition definition =
+        SimulatedCameraDefinition::UsbCamera("Scope", "0c45", "1", "S", "3");
+    definition.formats = {{V4L2_PIX_FMT_MJPEG, "Motion-JPEG", {{1280, 720, {}, {333333, 333667, 666667}}}}};
+    SimulatedCamera& scope = sim.AddCamera(definition);
+    const int fd = OpenNode(scope.VideoNode());
+    const std::vector<std::pair<uint32_t, uint32_t>> stated = {{1, 30}, {100, 2997}, {1, 15}};
+    for (uint32_t i = 0; i < stated.size(); ++i) {
+        v4l2_frmivalenum interval{};
+        interval.index = i;
+        interval.pixel_format = V4L2_PIX_FMT_MJPEG;
+        interval.width = 1280;
+        interval.height = 720;
+        ASSERT_EQ(Call(fd, VIDIOC_ENUM_FRAMEINTERVALS, interval), 0);
+        EXPECT_EQ(interval.discrete.numerator, stated[i].first) << i;
+        EXPECT_EQ(interval.discrete.denominator, stated[i].second) << i;
+    }
+    v4l2_streamparm parm{};
+    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    parm.parm.capture.timeperframe = {1001, 30000};
+    ASSERT_EQ(Call(fd, VIDIOC_S_PARM, parm), 0);
+    EXPECT_EQ(parm.parm.capture.timeperframe.numerator, 100u);
+    EXPECT_EQ(parm.parm.capture.timeperframe.denominator, 2997u);
+}
+
+TEST_F(SimulatedCameraTest, PermissionBandwidthAndSilentStreamQuirks) {
+    for (int error : {EACCES, EPERM, EBUSY}) {
+        camera.SetOpenError(error);
+        EXPECT_EQ(device.Open(camera.VideoNode(), O_RDWR), -1);
+        EXPECT_EQ(errno, error);
+    }
+    camera.SetOpenError(0);
+    const int fd = OpenNode(camera.VideoNode());
+
+    // YUYV 1280 x 720 at 30 fps needs 55 MB/s; 24 MB/s are left on the bus.
+    camera.SetUsbBandwidth(24000000);
+    SetFormat(fd, V4L2_PIX_FMT_YUYV, 1280, 720);
+    v4l2_requestbuffers request{2, V4L2_BUF_TYPE_VIDEO_CAPTURE, V4L2_MEMORY_MMAP, 0, 0, {}};
+    ASSERT_EQ(Call(fd, VIDIOC_REQBUFS, request), 0);
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    EXPECT_EQ(Call(fd, VIDIOC_STREAMON, type), ENOSPC);
+    request.count = 0;
+    ASSERT_EQ(Call(fd, VIDIOC_REQBUFS, request), 0);
+    SetFormat(fd, V4L2_PIX_FMT_MJPEG, 1280, 720);
+    StartStreaming(fd);
+    Requeue(fd, NextFrame(fd));
+
+    // Silent until STREAMOFF and STREAMON, without any error on the way.
+    camera.StopDelivering(StallKind::UntilRestart);
+    const uint64_t before = camera.FramesDelivered();
+    pollfd wait{fd, POLLIN, 0};
+    EXPECT_EQ(device.Poll(&wait, 1, 300), 0);
+    EXPECT_EQ(camera.FramesDelivered(), before);
+    ASSERT_EQ(Call(fd, VIDIOC_STREAMOFF, type), 0);
+    for (uint32_t i = 0; i < 4; ++i) {
+        v4l2_buffer buffer = Buffer(i);
+        ASSERT_EQ(Call(fd, VIDIOC_QBUF, buffer), 0);
+    }
+    ASSERT_EQ(Call(fd, VIDIOC_STREAMON, type), 0);
+    Requeue(fd, NextFrame(fd));
+}
+
 TEST(DeviceSeamTest, InstalledSeamIsCurrentUntilRemoved) {
     SimulatedDeviceFile sim;
     EXPECT_EQ(&CurrentDeviceFile(), &RealDeviceFile());

@@ -74,6 +74,19 @@ AlertRecorder::~AlertRecorder() { SetAlertSink(nullptr); }
 void AlertRecorder::ShowAlert(const std::string& text) {
     std::lock_guard<std::mutex> guard(lock);
     alerts.push_back(text);
+    shown.push_back(text);
+}
+
+void AlertRecorder::CloseAlert(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock);
+    const size_t before = shown.size();
+    std::erase(shown, text);
+    if (shown.size() != before) closed.push_back(text);
+}
+
+std::vector<std::string> AlertRecorder::Closed() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return closed;
 }
 
 std::vector<std::string> AlertRecorder::Alerts() const {
@@ -84,6 +97,8 @@ std::vector<std::string> AlertRecorder::Alerts() const {
 void AlertRecorder::Clear() {
     std::lock_guard<std::mutex> guard(lock);
     alerts.clear();
+    shown.clear();
+    closed.clear();
 }
 
 ManualClock::ManualClock(int64_t nowMs, LocalDate today) : now(nowMs), date(today) { SetClock(this); }

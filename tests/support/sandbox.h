@@ -42,12 +42,17 @@ public:
     AlertRecorder();
     ~AlertRecorder() override;
     void ShowAlert(const std::string& text) override;
+    void CloseAlert(const std::string& text) override;
     std::vector<std::string> Alerts() const;
+    // The texts asked to be closed while they were shown, in order.
+    std::vector<std::string> Closed() const;
     void Clear();
 
 private:
-    mutable std::mutex lock;  // guards alerts
+    mutable std::mutex lock;  // guards alerts, shown and closed
     std::vector<std::string> alerts;
+    std::vector<std::string> shown;  // shown and not closed since
+    std::vector<std::string> closed;
 };
 
 // A clock that stands still until told otherwise, installed while it lives.

@@ -43,6 +43,33 @@ TEST(AlertPresenterTest, OneBoxPerTextWhileItIsOnScreen) {
     EXPECT_EQ(Boxes().size(), 2u);
 }
 
+TEST(AlertPresenterTest, BoxesStandOverTheOwnerWithoutBlockingItAndCloseWhenTheirStatePassed) {
+    QWidget owner;
+    owner.show();
+    CAlertPresenter presenter;
+    presenter.SetOwner(&owner);
+    presenter.ShowAlert("no camera");
+    presenter.ShowAlert("disk full");
+    QCoreApplication::processEvents();
+    ASSERT_EQ(Boxes().size(), 2u);
+    QMessageBox* box = presenter.OpenBoxes().at(QStringLiteral("no camera"));
+    EXPECT_EQ(box->parentWidget(), &owner);
+    EXPECT_EQ(box->windowModality(), Qt::NonModal);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    presenter.CloseAlert("no camera");
+    presenter.CloseAlert("not shown");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(presenter.OpenBoxes().count(QStringLiteral("no camera")), 0u);
+    // Shown again at once, before the closed box is gone.
+    presenter.ShowAlert("no camera");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(presenter.OpenBoxes().count(QStringLiteral("no camera")), 1u);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(presenter.OpenBoxes().size(), 2u);
+    EXPECT_EQ(Boxes().size(), 2u);
+}
+
 TEST(AlertPresenterTest, AWorkerHoldingALockIsNotHeldUp) {
     CAlertPresenter presenter;
     std::mutex lock;

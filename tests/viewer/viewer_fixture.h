@@ -110,7 +110,7 @@ protected:
         s.wifiLink = &wifi;
         s.device = &cameras;
         s.hive = &hive;
-        s.alerts = &alerts;
+        s.alerts = ownAlertBoxes ? nullptr : &alerts;
         // Through the fixture's member, so that a test may put its dialogs in after the viewer opened.
         s.dialogs.settings = [this](QWidget* parent, IPreviewControl& preview) {
             return dialogs.settings ? dialogs.settings(parent, preview) : nullptr;
@@ -181,6 +181,7 @@ protected:
     SimulatedDeviceFile cameras;
     std::unique_ptr<CMainViewerDlg> viewer;
 
+    bool ownAlertBoxes = false;  // the viewer shows its alerts in boxes of its own, not in `alerts`
     bool confirmAnswer = false;
     std::vector<std::string> questions;
     std::vector<std::string> questionCaptions;
