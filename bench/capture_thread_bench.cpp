@@ -16,13 +16,13 @@
 #include "base/module_folder.h"
 #include "capture/capture_video.h"
 #include "capture/frame_converter.h"
-#include "capture/grabber_owner.h"
-#include "capture/sample_grabber_cb.h"
-#include "capture/simulated_camera.h"
 #include "capture/wifi_device_proxy.h"
 #include "config/registry_hive.h"
 #include "config/setting_param_manage.h"
+#include "dispatch/grabber_owner.h"
+#include "dispatch/sample_grabber_cb.h"
 #include "localization/localizable_string.h"
+#include "simulation/simulated_camera.h"
 
 namespace {
 
@@ -146,7 +146,7 @@ void BM_CaptureThread1080pMjpg(benchmark::State& state) {
     IdleViewer viewer;
     g_previewGrabber.owner = &viewer;
     CCaptureVideo capture(CaptureVideoServices{&sim, services.link.get(), services.strings.get(),
-                                               services.hive.get(), services.settings.get()});
+                                               services.hive.get(), &g_previewGrabber, &g_stillGrabber});
     CaptureResolution request{1920, 1080, V4L2_PIX_FMT_MJPEG, false};
     if (capture.StartPreview(0, nullptr, request) != S_OK || request.width != 1920) {
         g_previewGrabber.owner = nullptr;

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "capture/grabber_owner.h"
-#include "capture/rotate_sample_imp.h"
-#include "capture/sample_grabber_cb.h"
+#include "dispatch/grabber_owner.h"
+#include "dispatch/sample_grabber_cb.h"
+#include "imaging/rotate_sample_imp.h"
 
 namespace orvane {
 namespace {

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "capture/rotate_sample_imp.h"
 #include "config/registry_hive.h"
 #include "config/setting_param_manage.h"
 #include "imaging/photo_writer.h"
+#include "imaging/rotate_sample_imp.h"
 
 namespace {
 

@@ -29,8 +29,7 @@ std::string FormatCaptureError(HRESULT code) {
 
 std::string FormatCaptureError(HRESULT code, const CWifiDeviceProxy& link, CLocalizableString& strings) {
     if (link.HasLinkThread()) {
-        return strings.GetString("ui_alert_not_connetion_wifi_device",
-                                 "Failure to connect wifi device,check network is ok");
+        return strings.GetString(keys::kAlertNotConnetionWifiDevice);
     }
     return SystemText(code);
 }

@@ -15,12 +15,11 @@
 #include "capture/capture_error.h"
 #include "capture/device_identity.h"
 #include "capture/frame_converter.h"
-#include "capture/sample_grabber_cb.h"
+#include "capture/frame_sink.h"
+#include "capture/movie_recorder.h"
 #include "capture/still_button.h"
-#include "capture/timed_shot_queue.h"
 #include "capture/wifi_device_proxy.h"
 #include "localization/localizable_string.h"
-#include "recording/recording_slot.h"
 
 namespace orvane {
 
@@ -62,7 +61,8 @@ public:
         size_t length = 0;
     };
 
-    Stream(IDeviceFile& device, int fd) : device(device), fd(fd), still(device, g_stillGrabber) {}
+    Stream(IDeviceFile& device, int fd, IFrameSink* stillSink)
+        : device(device), fd(fd), still(device, stillSink) {}
     ~Stream() {
         still.Stop();
         if (streaming) {
@@ -99,13 +99,7 @@ public:
 
 CCaptureVideo::CCaptureVideo(const CaptureVideoServices& services_) : services(services_) {}
 
-CCaptureVideo::~CCaptureVideo() {
-    StopPreview();
-    if (saverThread != nullptr && saverThread->joinable()) {
-        StopTimedShotSaver();
-        saverThread->join();
-    }
-}
+CCaptureVideo::~CCaptureVideo() { StopPreview(); }
 
 IDeviceFile& CCaptureVideo::Device() const {
     return services.device != nullptr ? *services.device : CurrentDeviceFile();
@@ -125,9 +119,7 @@ HRESULT CCaptureVideo::Report(HRESULT code) {
 }
 
 HRESULT CCaptureVideo::ReportBusy(HRESULT code) {
-    ShowAlert(Strings().GetString(
-        "ui_alert_not_preview_device",
-        "Couldn't preview this device,because this device may been using by other applicaiton"));
+    ShowAlert(Strings().GetString(keys::kAlertNotPreviewDevice));
     return code;
 }
 
@@ -154,7 +146,7 @@ bool CCaptureVideo::BindDevice(int32_t index) {
 
         const int fd = device->Open(entry.node, O_RDWR | O_NONBLOCK);
         if (fd < 0) return false;
-        stream = std::make_unique<Stream>(*device, fd);
+        stream = std::make_unique<Stream>(*device, fd, services.stillSink);
         boundIdentity = wifi ? std::string(kWifiDeviceName) : entry.devicePath;
         boundUsbDevice = entry.usbDevice;
         // The preview goes on without the shutter button should the link have no thread.
@@ -356,8 +348,7 @@ HRESULT CCaptureVideo::StartPreview(int32_t index, void* /*host*/, CaptureResolu
     s.width = width;
     s.height = height;
     s.bgr.assign(s.converter.OutputSize(), 0);
-    g_previewGrabber.width = width;
-    g_previewGrabber.height = height;
+    if (services.previewSink != nullptr) services.previewSink->SetFrameSize(width, height);
     if (!resolution.interpolation) {
         resolution.width = width;
         resolution.height = height;
@@ -445,7 +436,8 @@ void CCaptureVideo::CaptureLoop() {
             if (s.still.WantsFrame()) s.still.OfferFrame(s.bgr.data(), length);
             const double sampleTime = static_cast<double>(buffer.timestamp.tv_sec) +
                                       static_cast<double>(buffer.timestamp.tv_usec) / 1e6;
-            g_previewGrabber.BufferCB(sampleTime, s.bgr.data(), length);
+            if (services.previewSink != nullptr)
+                services.previewSink->BufferCB(sampleTime, s.bgr.data(), length);
             mailbox.Publish(s.bgr.data(), s.width, s.height);
             statDelivered.fetch_add(1, std::memory_order_relaxed);
         } else {
@@ -479,7 +471,7 @@ CaptureStats CCaptureVideo::GetCaptureStats() const {
 
 void CCaptureVideo::ShowDeviceProperties() {
     if (!built) {
-        ShowAlert(Strings().GetString("ui_alert_no_camera", "没有监听到摄像头硬件"));
+        ShowAlert(Strings().GetString(keys::kAlertNoCameraForControls));
         return;
     }
     if (stream != nullptr && propertiesHandler) propertiesHandler();
@@ -487,14 +479,12 @@ void CCaptureVideo::ShowDeviceProperties() {
 
 void CCaptureVideo::StartRecording(const std::string& path) {
     if (framesPerSecond == 0) framesPerSecond = 12;
-    if (services.settings != nullptr) {
-        orvane::StartRecording(path, framesPerSecond, *services.settings);
-    } else {
-        orvane::StartRecording(path, framesPerSecond);
-    }
+    if (services.recorder != nullptr) services.recorder->StartRecording(path, framesPerSecond);
 }
 
-void CCaptureVideo::StopRecording() { orvane::StopRecording(); }
+void CCaptureVideo::StopRecording() {
+    if (services.recorder != nullptr) services.recorder->StopRecording();
+}
 
 std::vector<CameraControl> CCaptureVideo::GetControls() {
     if (stream == nullptr) return {};

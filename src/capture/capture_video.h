@@ -20,16 +20,21 @@
 namespace orvane {
 
 class CLocalizableString;
-class CSettingParamManage;
 class CWifiDeviceProxy;
+class IFrameSink;
+class IMovieRecorder;
 
 // What the capture object works with; a null member means the process-wide one.
 struct CaptureVideoServices {
     IDeviceFile* device = nullptr;  // CurrentDeviceFile() at each use
     CWifiDeviceProxy* wifiLink = nullptr;
     CLocalizableString* strings = nullptr;
-    HKEY hive = nullptr;                      // where camera control values are remembered
-    CSettingParamManage* settings = nullptr;  // the movie format of recordings
+    HKEY hive = nullptr;  // where camera control values are remembered
+    // Where the frames go; no frames are handed on while null.
+    IFrameSink* previewSink = nullptr;
+    IFrameSink* stillSink = nullptr;  // the frames of the snapshot button
+    // Where recordings go; nothing is recorded while null.
+    IMovieRecorder* recorder = nullptr;
 };
 
 // The capture thread's account of its work since the preview started.
@@ -42,16 +47,16 @@ struct CaptureStats {
 };
 
 // The capture object of the main viewer: lists the cameras, opens one, applies the requested format,
-// and runs a capture thread that converts every frame to bottom-up BGR24, hands it to
-// g_previewGrabber.BufferCB and then to the live pane's mailbox. A camera with a snapshot button also
-// feeds g_stillGrabber.
+// and runs a capture thread that converts every frame to bottom-up BGR24, hands it to the preview
+// sink and then to the live pane's mailbox. A camera with a snapshot button also feeds the still
+// sink.
 //
 // Every operation runs on the interface thread. Failures are shown through ShowAlert where the
 // operation says so.
 class CCaptureVideo {
 public:
     explicit CCaptureVideo(const CaptureVideoServices& services = {});
-    // Stops the preview; when a saver thread was attached, ends it and waits for it.
+    // Stops the preview.
     ~CCaptureVideo();
 
     CCaptureVideo(const CCaptureVideo&) = delete;
@@ -59,8 +64,6 @@ public:
 
     // The viewer that receives the resolution list and answers the no-preference size; may be null.
     void SetViewer(ICaptureViewer* viewer) { this->viewer = viewer; }
-    // The timed-shot saver thread that destruction ends (clears g_timedShotSaverRun) and joins.
-    void SetSaverThread(std::thread* thread) { saverThread = thread; }
 
     // Fills `list` with the cameras that have an identity (index 0, 1, ... in the system's order;
     // the wireless camera is never listed). Returns their number; -1 when the system has no camera
@@ -87,8 +90,8 @@ public:
     void ShowDeviceProperties();
     void SetDevicePropertiesHandler(std::function<void()> handler) { propertiesHandler = std::move(handler); }
 
-    // Starts a recording at framesPerSecond (12 when none is known, which then stays until the next
-    // format configuration).
+    // Starts a recording through the recorder at framesPerSecond (12 when none is known, which then
+    // stays until the next format configuration).
     void StartRecording(const std::string& path);
     void StopRecording();
 
@@ -141,7 +144,6 @@ private:
     const CaptureVideoServices services;
     IDeviceFile* device = nullptr;  // the seam of the current preview
     ICaptureViewer* viewer = nullptr;
-    std::thread* saverThread = nullptr;
     std::function<void()> propertiesHandler;
 
     bool built = false;

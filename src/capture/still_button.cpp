@@ -10,7 +10,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "capture/sample_grabber_cb.h"
+#include "capture/frame_sink.h"
 
 namespace orvane {
 
@@ -30,8 +30,7 @@ bool IsEventNode(const std::string& node) { return node.find("/event") != std::s
 
 }  // namespace
 
-CStillButton::CStillButton(IDeviceFile& device_, CSampleGrabberCB& grabber_)
-    : device(device_), grabber(grabber_) {}
+CStillButton::CStillButton(IDeviceFile& device_, IFrameSink* sink_) : device(device_), sink(sink_) {}
 
 CStillButton::~CStillButton() { Stop(); }
 
@@ -55,6 +54,7 @@ int CStillButton::OpenButton(const std::string& usbDevice) {
 
 bool CStillButton::Start(const std::string& usbDevice, int32_t width, int32_t height) {
     Stop();
+    if (sink == nullptr) return false;
     inputFd = OpenButton(usbDevice);
     if (inputFd < 0) return false;
     stopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -63,8 +63,7 @@ bool CStillButton::Start(const std::string& usbDevice, int32_t width, int32_t he
         CloseAll();
         return false;
     }
-    grabber.width = width;
-    grabber.height = height;
+    sink->SetFrameSize(width, height);
     pressed.store(false);
     presses.store(0);
     offeredReady = false;
@@ -146,7 +145,7 @@ void CStillButton::Run() {
                 if (!offeredReady) continue;
                 photo.swap(offered);
             }
-            grabber.BufferCB(0.0, photo.data(), static_cast<int32_t>(photo.size()));
+            sink->BufferCB(0.0, photo.data(), static_cast<int32_t>(photo.size()));
             std::lock_guard<std::mutex> guard(frameLock);
             offeredReady = false;
         }

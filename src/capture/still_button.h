@@ -11,26 +11,27 @@
 
 namespace orvane {
 
-class CSampleGrabberCB;
+class IFrameSink;
 
 // The camera's snapshot button: the input node (KEY_CAMERA) that belongs to the same USB device as
 // the capture node. While the preview runs a thread of its own watches the button; each press makes
 // the capture thread hand its next converted frame over, and this thread passes that copy to the
-// still grabber, so a photo is written without holding up the preview.
+// still sink, so a photo is written without holding up the preview.
 class CStillButton {
 public:
-    // grabber: where the frames of the presses go (the program passes g_stillGrabber).
-    CStillButton(IDeviceFile& device, CSampleGrabberCB& grabber);
+    // sink: where the frames of the presses go (the program passes the still grabber); while null
+    // the button is not watched.
+    CStillButton(IDeviceFile& device, IFrameSink* sink);
     ~CStillButton();
 
     CStillButton(const CStillButton&) = delete;
     CStillButton& operator=(const CStillButton&) = delete;
 
     // Interface thread. Finds the button of `usbDevice`, opens it and starts watching; the still
-    // grabber gets the frame size width x height. False, silently, when the camera has no button
+    // sink gets the frame size width x height. False, silently, when the camera has no button
     // that can be opened (not on USB, no input node, no permission) or no thread could be started.
     bool Start(const std::string& usbDevice, int32_t width, int32_t height);
-    // Interface thread. Ends the thread; after it returns the still grabber is not called.
+    // Interface thread. Ends the thread; after it returns the still sink is not called.
     void Stop();
     bool IsRunning() const { return thread.joinable(); }
 
@@ -48,7 +49,7 @@ private:
     void CloseAll();
 
     IDeviceFile& device;
-    CSampleGrabberCB& grabber;
+    IFrameSink* const sink;
     int inputFd = -1;  // through the seam
     int stopEvent = -1;
     int frameEvent = -1;

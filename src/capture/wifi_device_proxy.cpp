@@ -13,28 +13,13 @@
 #include <cstring>
 #include <system_error>
 
+#include "base/unique_fd.h"
 #include "capture/capture_state.h"
 #include "config/setting_param_manage.h"
 
 namespace orvane {
 
 namespace {
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd(fd) {}
-    ~UniqueFd() {
-        if (fd >= 0) ::close(fd);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return fd; }
-    bool Valid() const { return fd >= 0; }
-
-private:
-    int fd;
-};
 
 int PollTimeout(std::chrono::milliseconds limit) {
     auto ms = limit.count();

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "base/alert_sink.h"
+#include "base/atomic_file.h"
 #include "base/module_folder.h"
 #include "base/text.h"
 
@@ -90,11 +91,21 @@ std::string Quote(std::string_view text) {
     std::string out = "\"";
     for (char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
                     char buf[8];
@@ -125,11 +136,21 @@ bool Unquote(std::string_view line, size_t& pos, std::string& out) {
         }
         if (++i >= line.size()) return false;
         switch (line[i]) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
+            case '"':
+                out += '"';
+                break;
+            case '\\':
+                out += '\\';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
             case 'x': {
                 if (i + 2 >= line.size()) return false;
                 char hex[3] = {line[i + 1], line[i + 2], 0};
@@ -140,7 +161,8 @@ bool Unquote(std::string_view line, size_t& pos, std::string& out) {
                 i += 2;
                 break;
             }
-            default: return false;
+            default:
+                return false;
         }
     }
     return false;
@@ -183,7 +205,7 @@ CRegistryHive::CRegistryHive(std::string userFile_, std::string factoryFile_)
       factoryRoot(std::make_unique<Node>()) {
     std::string problem;
     if (!userFile.empty()) {
-        struct stat st{};
+        struct stat st {};
         if (::stat(userFile.c_str(), &st) == 0 && !ParseFile(userFile, *userRoot, problem)) damaged = true;
     }
     std::string factoryProblem;
@@ -372,8 +394,8 @@ bool CRegistryHive::ParseFile(const std::string& file, Node& root, std::string& 
                 continue;
             }
             value.type = RegType::Dword;
-            value.data = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-                          static_cast<uint8_t>(v >> 24)};
+            value.data = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                          static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
         } else if (rest.rfind("hex:", 0) == 0) {
             value.type = RegType::Binary;
             if (!ParseHexBytes(std::string_view(rest).substr(4), value.data)) {
@@ -407,10 +429,13 @@ std::string CRegistryHive::Serialize() const {
                 for (const auto& value : node.values) {
                     out << Quote(value.name) << "=";
                     switch (value.type) {
-                        case RegType::Sz: out << Quote(RegBytesToText(value.data)); break;
+                        case RegType::Sz:
+                            out << Quote(RegBytesToText(value.data));
+                            break;
                         case RegType::Dword: {
                             uint32_t v = 0;
-                            for (size_t i = 0; i < value.data.size() && i < 4; ++i) v |= uint32_t(value.data[i]) << (8 * i);
+                            for (size_t i = 0; i < value.data.size() && i < 4; ++i)
+                                v |= uint32_t(value.data[i]) << (8 * i);
                             char buf[16];
                             std::snprintf(buf, sizeof buf, "dword:%08x", v);
                             out << buf;
@@ -444,7 +469,7 @@ bool CRegistryHive::KeepDamagedCopy(std::string& keptAs) {
     for (int n = 0; n < 1000; ++n) {
         keptAs = userFile + ".damaged";
         if (n > 0) keptAs += '.' + std::to_string(n);
-        struct stat st{};
+        struct stat st {};
         if (::lstat(keptAs.c_str(), &st) == 0) continue;
         if (::link(userFile.c_str(), keptAs.c_str()) == 0) return true;
         std::ifstream in(userFile, std::ios::binary);
@@ -480,24 +505,7 @@ bool CRegistryHive::Flush() {
         }
     }
 
-    std::string temp = userFile + ".tmp" + std::to_string(::getpid());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool ok = fd >= 0;
-    for (size_t done = 0; ok && done < content.size();) {
-        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<size_t>(n);
-    }
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (fd >= 0 && ::close(fd) != 0) ok = false;
-    if (ok && ::rename(temp.c_str(), userFile.c_str()) != 0) ok = false;
-    if (!ok) {
-        ::unlink(temp.c_str());
-    } else if (int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    const bool ok = WriteFileReplacing(userFile, content, 0600) == 0;
 
     {
         std::lock_guard<std::mutex> guard(lock);
@@ -508,9 +516,10 @@ bool CRegistryHive::Flush() {
         }
     }
     if (keepDamaged) {
-        ShowAlert(Format("The settings file %s could not be read completely. It was kept as %s, and the "
-                         "settings that could be read were saved in its place.",
-                         userFile, keptAs));
+        ShowAlert(
+            Format("The settings file %s could not be read completely. It was kept as %s, and the "
+                   "settings that could be read were saved in its place.",
+                   userFile, keptAs));
     }
     return ok;
 }

@@ -49,7 +49,7 @@ CAboutDlg::CAboutDlg(QWidget* parent, const AboutDlgServices& services_)
       services(services_) {
     setObjectName(QStringLiteral("aboutDialog"));
     setModal(true);
-    setWindowTitle(FromUtf8(strings.GetString("ui_dlg_about", "About")));
+    setWindowTitle(FromUtf8(strings.GetString(keys::kDlgAbout)));
 
     logo = new CPictureBox;
     logo->setObjectName(QStringLiteral("logo"));
@@ -69,7 +69,7 @@ CAboutDlg::CAboutDlg(QWidget* parent, const AboutDlgServices& services_)
     websiteLink->setOpenExternalLinks(false);
     connect(websiteLink, &QLabel::linkActivated, this, [this] { OpenWebsite(); });
 
-    okButton = new QPushButton(FromUtf8(strings.GetString("ui_alert_ok", "确定")));
+    okButton = new QPushButton(FromUtf8(strings.GetString(keys::kAboutOk)));
     okButton->setObjectName(QStringLiteral("okButton"));
     okButton->setAutoDefault(false);
     okButton->setMinimumWidth(fontMetrics().averageCharWidth() * 73 / 4);
@@ -190,14 +190,12 @@ void CAboutDlg::OpenWebsite() {
     const QString scheme = url.scheme().toLower();
     // Only a web address: the text comes from a settings file and must not start other programs.
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        ShowAlert(Format(strings.GetString("ui_alert_open_website", "Could not open the web address %s"),
-                         website.toStdString()));
+        ShowAlert(Format(strings.GetString(keys::kAlertOpenWebsite), website.toStdString()));
         return;
     }
     const bool opened = services.openUrl ? services.openUrl(url) : QDesktopServices::openUrl(url);
     if (!opened) {
-        ShowAlert(Format(strings.GetString("ui_alert_open_website", "Could not open the web address %s"),
-                         website.toStdString()));
+        ShowAlert(Format(strings.GetString(keys::kAlertOpenWebsite), website.toStdString()));
     }
 }
 

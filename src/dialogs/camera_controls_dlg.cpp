@@ -122,8 +122,7 @@ CCameraControlsDlg::CCameraControlsDlg(CCaptureVideo& session_, QWidget* parent,
         ShowValue(control);
     }
     if (editors.empty()) {
-        auto* none = new QLabel(QString::fromStdString(
-            strings.GetString("ui_camera_controls_none", "This camera offers no controls.")));
+        auto* none = new QLabel(QString::fromStdString(strings.GetString(keys::kCameraControlsNone)));
         none->setObjectName(QStringLiteral("noControls"));
         grid->addWidget(none, row++, 0, 1, 2);
     }
@@ -139,12 +138,11 @@ CCameraControlsDlg::CCameraControlsDlg(CCaptureVideo& session_, QWidget* parent,
     scroll->setMinimumHeight(std::min(page->sizeHint().height() + 8, 560));
 
     auto* buttons = new QHBoxLayout;
-    auto* defaults =
-        new QPushButton(QString::fromStdString(strings.GetString("ui_setting_btn_reset", "Default")));
+    auto* defaults = new QPushButton(QString::fromStdString(strings.GetString(keys::kSettingBtnReset)));
     defaults->setObjectName(QStringLiteral("defaultsButton"));
     defaults->setAutoDefault(false);
     defaults->setEnabled(!editors.empty());
-    auto* close = new QPushButton(QString::fromStdString(strings.GetString("ui_alert_ok", "OK")));
+    auto* close = new QPushButton(QString::fromStdString(strings.GetString(keys::kAlertOk)));
     close->setObjectName(QStringLiteral("closeButton"));
     close->setAutoDefault(false);
     buttons->addWidget(defaults);

@@ -101,7 +101,7 @@ void CSettingDeviceSection::FillResolutionLists() {
         formats.clear();
         const CaptureResolution& stored = param.GetCaptureResolution();
         const std::string interpolation =
-            " (" + strings.GetString("ui_setting_comobo_item_interpolation", "interpolation") + ")";
+            " (" + strings.GetString(keys::kSettingComoboItemInterpolation) + ")";
         int candidate = -1;
         size_t position = 0;
         for (const auto& [key, entry] : offered) {
@@ -218,9 +218,8 @@ void CSettingDeviceSection::EnableWifiFields(bool enable) {
 }
 
 void CSettingDeviceSection::UpdateConnectCaption() {
-    const std::string caption = IsPreviewingWifi()
-                                    ? strings.GetString("ui_setting_btn_disconnect_wifi_device", "Disconnect")
-                                    : strings.GetString("ui_setting_btn_connect_wifi_device", "Connect");
+    const std::string caption = IsPreviewingWifi() ? strings.GetString(keys::kSettingBtnDisconnectWifiDevice)
+                                                   : strings.GetString(keys::kSettingBtnConnectWifiDevice);
     auto* button = dialog.ControlAs<QPushButton>(kConnect);
     button->setText(QString::fromStdString(caption));
     button->setAccessibleName(button->text());

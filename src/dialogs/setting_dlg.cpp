@@ -53,35 +53,34 @@ constexpr int kBusyControls[] = {kFolderEdit, kMaxSizeEdit,    kMovieSizeList, k
 // The captions set when the dialog opens: control, key, fallback.
 struct Caption {
     int id;
-    const char* key;
-    const char* fallback;
+    StringKey text;
 };
 constexpr Caption kCaptions[] = {
-    {kDeviceGroup, "ui_setting_lab_device_setting", "Devices Setting"},
-    {kDeviceLabel, "ui_setting_lab_device", "Device:"},
-    {kResolutionLabel, "ui_setting_lab_resolution", "Resolution:"},
-    {kTimedShotGroup, "ui_setting_lab_timed_shot_settings", "Timed Shot Settings"},
-    {kShotsLabel, "ui_setting_lab_shots_front_hint", "Take:"},
-    {kShotsPerLabel, "ui_setting_lab_shots_later_hint", "Shots per"},
-    {kShotsMinute, "ui_setting_radio_shots_preminute_taking", "minute"},
-    {kShotsHour, "ui_setting_radio_shots_prehour_taking", "hour"},
-    {kShotsDay, "ui_setting_radio_shots_preday_taking", "day"},
-    {kTimesLabel, "ui_setting_lab_times_front_hint", "For:"},
-    {kTimesMinute, "ui_setting_radio_times_minute_taking", "minute(s)"},
-    {kTimesHour, "ui_setting_radio_times_hour_taking", "hour(s)"},
-    {kTimesDay, "ui_setting_radio_times_day_taking", "day(s)"},
-    {kMovieGroup, "ui_setting_lab_movie_setting", "Movie Setting"},
-    {kMovieSizeLabel, "ui_setting_lab_movie_size", "Size:"},
-    {kMovieFormatLabel, "ui_setting_lab_movie_format", "Format:"},
-    {kMaxSizeLabel, "ui_setting_lab_maximum_movie_size_front_hint", "Maximum Movie file size"},
-    {kMaxSizeHint, "ui_setting_lab_maximum_movie_size_later_hint", "MB(16-4096)"},
-    {kLocationGroup, "ui_setting_lab_location_setting", "Location Setting"},
-    {kCreatingFolderLabel, "ui_setting_lab_creating_folder", "文件夹:"},
-    {kLanguageGroup, "ui_setting_lab_lanuage_setting", "Language Setting"},
-    {kApply, "ui_setting_btn_apply", "Apply"},
-    {kUndo, "ui_setting_btn_undo", "Undo"},
-    {kMore, "ui_setting_btn_upload", "More..."},
-    {kDefault, "ui_setting_btn_reset", "Default"},
+    {kDeviceGroup, keys::kSettingLabDeviceSetting},
+    {kDeviceLabel, keys::kSettingLabDevice},
+    {kResolutionLabel, keys::kSettingLabResolution},
+    {kTimedShotGroup, keys::kSettingLabTimedShotSettings},
+    {kShotsLabel, keys::kSettingLabShotsFrontHint},
+    {kShotsPerLabel, keys::kSettingLabShotsLaterHint},
+    {kShotsMinute, keys::kSettingRadioShotsPreminuteTaking},
+    {kShotsHour, keys::kSettingRadioShotsPrehourTaking},
+    {kShotsDay, keys::kSettingRadioShotsPredayTaking},
+    {kTimesLabel, keys::kSettingLabTimesFrontHint},
+    {kTimesMinute, keys::kSettingRadioTimesMinuteTaking},
+    {kTimesHour, keys::kSettingRadioTimesHourTaking},
+    {kTimesDay, keys::kSettingRadioTimesDayTaking},
+    {kMovieGroup, keys::kSettingLabMovieSetting},
+    {kMovieSizeLabel, keys::kSettingLabMovieSize},
+    {kMovieFormatLabel, keys::kSettingLabMovieFormat},
+    {kMaxSizeLabel, keys::kSettingLabMaximumMovieSizeFrontHint},
+    {kMaxSizeHint, keys::kSettingLabMaximumMovieSizeLaterHint},
+    {kLocationGroup, keys::kSettingLabLocationSetting},
+    {kCreatingFolderLabel, keys::kSettingLabCreatingFolder},
+    {kLanguageGroup, keys::kSettingLabLanuageSetting},
+    {kApply, keys::kSettingBtnApply},
+    {kUndo, keys::kSettingBtnUndo},
+    {kMore, keys::kSettingBtnUpload},
+    {kDefault, keys::kSettingBtnReset},
 };
 
 // Edits and lists are named after the label (or group) that tells what they hold.
@@ -123,11 +122,10 @@ CSettingDlg::CSettingDlg(CMainViewerDlg* viewer_, QWidget* parent, const Setting
     ConnectCommands();
 
     for (int id : {kWifiAddress, kWifiPort, kWifiSeparator, kConnect}) Control(id)->hide();
-    setWindowTitle(QString::fromStdString(Text("ui_dlg_setting", "Settings")));
+    setWindowTitle(QString::fromStdString(Text(keys::kDlgSetting)));
     QComboBox* folders = ControlAs<QComboBox>(kCreatingFolderList);
-    folders->addItem(
-        QString::fromStdString(Text("ui_setting_comobo_not_auto_creating_folder", "不创建文件夹")));
-    folders->addItem(QString::fromStdString(Text("ui_setting_comobo_auto_creating_folder", "创建文件夹")));
+    folders->addItem(QString::fromStdString(Text(keys::kSettingComoboNotAutoCreatingFolder)));
+    folders->addItem(QString::fromStdString(Text(keys::kSettingComoboAutoCreatingFolder)));
     SetCaptions();
     FillDeviceList();
     FillResolutionLists();
@@ -183,9 +181,7 @@ QWidget* CSettingDlg::Control(int id) const {
     return found != controls.end() ? found->second : nullptr;
 }
 
-std::string CSettingDlg::Text(const char* key, const char* fallback) const {
-    return strings.GetString(key, fallback);
-}
+std::string CSettingDlg::Text(const StringKey& text) const { return strings.GetString(text); }
 
 std::string CSettingDlg::TextOf(int id) const {
     const QWidget* widget = Control(id);
@@ -224,7 +220,7 @@ void CSettingDlg::SetCaptions() {
     for (const LanguageItem& item : editRecord.languages)
         languages->addItem(QString::fromStdString(item.showname));
     LoadControls(editRecord);
-    for (const Caption& caption : kCaptions) SetText(caption.id, Text(caption.key, caption.fallback));
+    for (const Caption& caption : kCaptions) SetText(caption.id, Text(caption.text));
     deviceSection->UpdateConnectCaption();
     SetAccessibleNames();
 }
@@ -238,9 +234,8 @@ void CSettingDlg::SetAccessibleNames() {
         Control(id)->setAccessibleName(CaptionOf(Control(labelId)));
         if (auto* label = qobject_cast<QLabel*>(Control(labelId))) label->setBuddy(Control(id));
     }
-    Control(kWifiAddress)
-        ->setAccessibleName(QString::fromStdString(Text("ui_setting_lab_wifi_address", "Address")));
-    Control(kWifiPort)->setAccessibleName(QString::fromStdString(Text("ui_setting_lab_wifi_port", "Port")));
+    Control(kWifiAddress)->setAccessibleName(QString::fromStdString(Text(keys::kSettingLabWifiAddress)));
+    Control(kWifiPort)->setAccessibleName(QString::fromStdString(Text(keys::kSettingLabWifiPort)));
 }
 
 void CSettingDlg::DisableWhileBusy() {
@@ -267,7 +262,7 @@ void CSettingDlg::OnShotsUnit(int32_t unit) {
     const ValueRange& range = editRecord.timedshot.ranges[unit];
     shotsValue = range.defaultvalue;
     SetText(kShotsEdit, CSettingValidation::FormatInteger(shotsValue));
-    SetText(kShotsRange, Format(Text("ui_setting_lab_shots_range", "(max.%d)"), range.maxvalue));
+    SetText(kShotsRange, Format(Text(keys::kSettingLabShotsRange), range.maxvalue));
     shotsUnit = unit;
 }
 
@@ -276,7 +271,7 @@ void CSettingDlg::OnTimesUnit(int32_t unit) {
     const ValueRange& range = editRecord.timedshot.ranges[3 + unit];
     timesValue = range.defaultvalue;
     SetText(kTimesEdit, CSettingValidation::FormatInteger(timesValue));
-    SetText(kTimesRange, Format(Text("ui_setting_lab_times_range", "(max.%d)"), range.maxvalue));
+    SetText(kTimesRange, Format(Text(keys::kSettingLabTimesRange), range.maxvalue));
     timesUnit = unit;
 }
 
@@ -375,7 +370,7 @@ void CSettingDlg::OnApply() {
     const bool shotsValid = IsShotsValueValid();
     const bool timesValid = IsTimesValueValid();
     if (!shotsValid || !timesValid) {
-        ShowAlert(Text("ui_alert_timed_shot_setting", "Error of time setting to take timed shot"));
+        ShowAlert(Text(keys::kAlertTimedShotSetting));
         if (!timesValid) timesValue = factory.timedshot.timesvalue;
         if (!shotsValid) shotsValue = factory.timedshot.shotsvalue;
         WriteExchange();
@@ -387,21 +382,19 @@ void CSettingDlg::OnApply() {
     const std::string& folder = record.GetResourcesPath();
     std::error_code error;
     if (folder.empty() || folder[0] != '/' || !std::filesystem::is_directory(folder, error)) {
-        ShowAlert(Format(Text("ui_alert_not_exist_resource_location",
-                              "Don't exist location of photo %s in setting,please setting"),
-                         folder));
+        ShowAlert(Format(Text(keys::kAlertNotExistPhotoLocation), folder));
         SetText(kFolderEdit, factory.GetResourcesPath());
         return;
     }
 
     if (!CSettingValidation::IsMovieSizeMaxValid(record.moviesizemax)) {
-        ShowAlert(Text("ui_alert_movie_maxinum_file", "Error to set maximum file size of recording movie"));
+        ShowAlert(Text(keys::kAlertMovieMaxinumFile));
         SetText(kMaxSizeEdit, CSettingValidation::FormatInteger(factory.moviesizemax));
         return;
     }
 
     if (!CSettingValidation::IsPortValid(record.wifideviceport)) {
-        ShowAlert(Text("ui_alert_wifi_port", "Wifi port is incorrect;out of range."));
+        ShowAlert(Text(keys::kAlertWifiPort));
         SetText(kWifiPort, CSettingValidation::FormatInteger(factory.wifideviceport));
         return;
     }

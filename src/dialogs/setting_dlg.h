@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config/setting_param.h"
+#include "localization/string_keys.h"
 #include "viewer/viewer_dialogs.h"
 
 class QButtonGroup;
@@ -102,7 +103,7 @@ public:
     int32_t TimesValue() const { return timesValue; }
     int32_t ShotsUnit() const { return shotsUnit; }
     int32_t TimesUnit() const { return timesUnit; }
-    std::string Text(const char* key, const char* fallback) const;
+    std::string Text(const StringKey& text) const;
     // The edit or list's text as UTF-8.
     std::string TextOf(int id) const;
 

@@ -1,9 +1,5 @@
 #include "imaging/photo_writer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <memory>
@@ -14,7 +10,10 @@ extern "C" {
 #include <turbojpeg.h>
 
 #include "base/alert_sink.h"
+#include "base/atomic_file.h"
+#include "base/av_handles.h"
 #include "base/text.h"
+#include "base/turbojpeg_handles.h"
 #include "config/setting_param_manage.h"
 #include "localization/localizable_string.h"
 
@@ -34,106 +33,21 @@ constexpr int32_t kMaxJpegSide = 65535;
 
 constexpr int kScaleFlags = SWS_BICUBIC;
 
-struct TjHandleDeleter {
-    void operator()(void* handle) const { tjDestroy(handle); }
-};
-using TjHandle = std::unique_ptr<void, TjHandleDeleter>;
-
-struct TjBufferDeleter {
-    void operator()(unsigned char* buffer) const { tjFree(buffer); }
-};
-using TjBuffer = std::unique_ptr<unsigned char, TjBufferDeleter>;
-
-struct SwsContextDeleter {
-    void operator()(SwsContext* context) const { sws_freeContext(context); }
-};
-using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd(fd) {}
-    ~FileDescriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int Get() const { return fd; }
-    // Closes now; the errno of a failed close, else 0.
-    int Close() {
-        if (fd < 0) return 0;
-        const int result = ::close(fd);
-        fd = -1;
-        // On Linux the descriptor is gone even when close is interrupted.
-        return result != 0 && errno != EINTR ? errno : 0;
-    }
-
-private:
-    int fd;
-};
-
 bool SideFits(int32_t side) { return side > 0 && side <= kMaxJpegSide; }
-
-// The folder part of path, with its final "/", or "" for a bare name.
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// Opens a new file beside path under a hidden name that the media listing does not take for a photo.
-// Returns the descriptor (or -1 with errno set) and the name in temporaryPath.
-int CreateTemporaryBeside(const std::string& path, std::string& temporaryPath) {
-    static std::atomic<uint64_t> counter{0};
-    const std::string folder = FolderOf(path);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporaryPath = folder + ".orvane-save-" + std::to_string(::getpid()) + "-" +
-                        std::to_string(counter.fetch_add(1, std::memory_order_relaxed)) + ".tmp";
-        int fd;
-        do {
-            fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        } while (fd < 0 && errno == EINTR);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    errno = EEXIST;
-    return -1;
-}
-
-int WriteAll(int fd, const unsigned char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (written == 0) return EIO;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return 0;
-}
 
 // Puts the bytes on disk under path, replacing what was there, or leaves everything as it was.
 // Returns 0 or the errno of the step that failed.
 int WriteFileAtomically(const std::string& path, const unsigned char* data, size_t size) {
-    std::string temporaryPath;
-    FileDescriptor file(CreateTemporaryBeside(path, temporaryPath));
-    if (file.Get() < 0) return errno;
-    int error = WriteAll(file.Get(), data, size);
-    // Synced before the rename: a write the disk cannot take fails here rather than unseen later, and
-    // a crash cannot leave an empty photo under its final name.
-    if (error == 0 && ::fdatasync(file.Get()) != 0) error = errno;
-    if (error == 0) error = file.Close();
-    if (error == 0 && ::rename(temporaryPath.c_str(), path.c_str()) != 0) error = errno;
-    if (error != 0) {
-        file.Close();
-        ::unlink(temporaryPath.c_str());
-    }
+    CAtomicFile file;
+    int error = file.CreateBeside(path);
+    if (error == 0) error = file.Write(data, size);
+    if (error == 0) error = file.CommitReplacing(path);
     return error;
 }
 
 void ShowSaveFailure(const std::string& path, const std::string& reason, CLocalizableString* strings) {
     CLocalizableString& table = strings != nullptr ? *strings : *CLocalizableString::GetInstance();
-    ShowAlert(Format(table.GetString("ui_alert_savefile", "Save file %s failure"), path) + reason);
+    ShowAlert(Format(table.GetString(keys::kAlertSavefile), path) + reason);
 }
 
 }  // namespace

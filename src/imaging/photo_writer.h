@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/video_frame.h"
+#include "base/video_frame.h"
 
 namespace orvane {
 

@@ -12,6 +12,7 @@
 #include "base/alert_sink.h"
 #include "base/module_folder.h"
 #include "base/text.h"
+#include "base/unique_fd.h"
 #include "config/setting_param_manage.h"
 
 namespace orvane {
@@ -26,18 +27,13 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // Opens a regular file for reading. A folder, a pipe or a device at the path counts as a file that
 // cannot be opened: reading one would fail at once or wait for a writer forever.
 FilePtr OpenRegularFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) return nullptr;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
-    std::FILE* file = ::fdopen(fd, "rb");
-    if (file == nullptr) {
-        ::close(fd);
-        return nullptr;
-    }
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    std::FILE* file = ::fdopen(fd.Get(), "rb");
+    if (file == nullptr) return nullptr;
+    fd.Release();  // the stream owns it now
     return FilePtr(file);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/singleton.h"
+#include "localization/string_keys.h"
 
 namespace orvane {
 
@@ -26,6 +27,8 @@ public:
 
     // The text for `key` in the current language, or `fallback`.
     std::string GetString(const std::string& key, const std::string& fallback);
+    // The text of one listed lookup (localization/string_keys.inc).
+    std::string GetString(const StringKey& text) { return GetString(text.key, text.fallback); }
     // Rebuilds the table from the strings file of the loaded language.
     void Reload();
     // The strings file of the loaded language.

@@ -57,11 +57,6 @@ bool IsSameOrBelow(const std::string& path, const std::string& folder) {
 
 }  // namespace
 
-void CFolderWatch::Fd::Reset(int value) {
-    if (fd >= 0) ::close(fd);
-    fd = value;
-}
-
 CFolderWatch::CFolderWatch(BlockReceiver receiver_) : receiver(std::move(receiver_)) {}
 
 CFolderWatch::~CFolderWatch() { Stop(); }

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/unique_fd.h"
+
 namespace orvane {
 
 // Action codes of a change record.
@@ -50,8 +52,8 @@ public:
     CFolderWatch& operator=(const CFolderWatch&) = delete;
 
     // Starts the watch thread on `root` and every folder below it. False, with nothing started, when a
-    // thread was started and not yet stopped, or the thread cannot be started. A root that cannot be watched (missing,
-    // not a folder, no inotify left) ends the thread at once and silently; so does the root itself
+    // thread was started and not yet stopped, or the thread cannot be started. A root that cannot be watched
+    // (missing, not a folder, no inotify left) ends the thread at once and silently; so does the root itself
     // being deleted or moved later, after a lost-changes block.
     bool Start(const std::string& root);
     // Signals the thread and joins it; when it returns no folder is watched any more. Works whatever the
@@ -64,19 +66,6 @@ public:
     void InjectEvents(std::vector<char> events);
 
 private:
-    class Fd {
-    public:
-        explicit Fd(int fd = -1) : fd(fd) {}
-        ~Fd() { Reset(); }
-        Fd(const Fd&) = delete;
-        Fd& operator=(const Fd&) = delete;
-        int Get() const { return fd; }
-        void Reset(int value = -1);
-
-    private:
-        int fd;
-    };
-
     struct PendingMove {
         uint32_t cookie = 0;
         std::string name;
@@ -96,7 +85,7 @@ private:
 
     BlockReceiver receiver;
     std::thread watchThread;
-    Fd wakeFd;  // eventfd: counts stop and injection requests
+    UniqueFd wakeFd;  // eventfd: counts stop and injection requests
 
     std::mutex requestLock;  // guards stopRequested and injected
     bool stopRequested = false;
@@ -104,7 +93,7 @@ private:
 
     // Watch-thread state, valid while the thread runs.
     std::string watchedRoot;
-    Fd inotifyFd;
+    UniqueFd inotifyFd;
     int rootWatch = -1;
     std::map<int, std::string> watchedFolders;  // watch descriptor -> folder relative to the root
     std::vector<ChangeRecord> records;          // the block being filled

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "capture/device_file.h"
-#include "capture/simulated_camera.h"
 #include "dialogs/install_dialogs.h"
+#include "simulation/simulated_camera.h"
 #include "viewer/orvane_app.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "capture/video_frame.h"
+#include "base/video_frame.h"
 
 namespace orvane {
 

@@ -17,11 +17,11 @@
 #include "base/alert_sink.h"
 #include "base/clock.h"
 #include "base/text.h"
-#include "capture/rotate_sample_imp.h"
-#include "capture/sample_grabber_cb.h"
-#include "capture/timed_shot_queue.h"
 #include "capture/wifi_device_proxy.h"
 #include "config/setting_param_manage.h"
+#include "dispatch/sample_grabber_cb.h"
+#include "dispatch/timed_shot_queue.h"
+#include "imaging/rotate_sample_imp.h"
 #include "localization/localizable_string.h"
 #include "media/saving_loaction_manage.h"
 #include "media/ui/resource_window.h"
@@ -66,7 +66,9 @@ CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
       locations(Or(services_.locations, CSavingLoactionManage::GetInstance())),
       rotation(Or(services_.rotation, RotateSampleImp::GetInstance())),
       wifiLink(Or(services_.wifiLink, CWifiDeviceProxy::GetInstance())),
-      captureSession(CaptureVideoServices{services_.device, &wifiLink, &strings, services_.hive, &settings}) {
+      recordingControl(&settings),
+      captureSession(CaptureVideoServices{services_.device, &wifiLink, &strings, services_.hive,
+                                          &g_previewGrabber, &g_stillGrabber, &recordingControl}) {
     if (services.alerts != nullptr) {
         SetAlertSink(services.alerts);
     } else {
@@ -112,7 +114,6 @@ void CMainViewerDlg::StartSaverThread() {
         box.exec();
         std::exit(0);
     }
-    captureSession.SetSaverThread(&saverThread);
 }
 
 void CMainViewerDlg::SetUp() {
@@ -316,9 +317,7 @@ int32_t CMainViewerDlg::EnumDevices() { return captureSession.EnumDevices(device
 
 // --- Guards and messages ------------------------------------------------------------------------
 
-std::string CMainViewerDlg::Text(const char* key, const char* fallback) const {
-    return strings.GetString(key, fallback);
-}
+std::string CMainViewerDlg::Text(const StringKey& text) const { return strings.GetString(text); }
 
 bool CMainViewerDlg::CheckStorageFolder() {
     const CSettingParam param = settings.GetUsingParam();
@@ -327,18 +326,15 @@ bool CMainViewerDlg::CheckStorageFolder() {
         locations.CreateResourceFolders();
         return true;
     }
-    ShowAlert(Format(
-        Text("ui_alert_not_exist_resource_location", "Don't exist location of  %s in setting,please setting"),
-        param.GetMoviesFolder()));
+    ShowAlert(Format(Text(keys::kAlertNotExistResourceLocation), param.GetMoviesFolder()));
     return false;
 }
 
 std::string CMainViewerDlg::GetPreviewErrorText() {
     if (!deviceList.empty()) {
-        return Text("ui_alert_not_preview_device",
-                    "Couldn't preview this device,because this device may been using by other applicaiton");
+        return Text(keys::kAlertNotPreviewDevice);
     }
-    return Text("ui_alert_no_camera", "Error,No Camera\\tis Detected");
+    return Text(keys::kAlertNoCamera);
 }
 
 void CMainViewerDlg::ShowPreviewError() {
@@ -366,16 +362,14 @@ void CMainViewerDlg::EnableToolbar(bool enable, QAbstractButton* keep) {
 
 void CMainViewerDlg::UpdateRecordingCaption() {
     const bool running = captureState.recordingRunning.load(std::memory_order_acquire) == 1;
-    layout->SetCaption(viewer_id::kRecording, running
-                                                  ? Text("ui_view_btn_stop_recording", "Stop Recording")
-                                                  : Text("ui_view_btn_take_recording", "Start Recording"));
+    layout->SetCaption(viewer_id::kRecording,
+                       running ? Text(keys::kViewBtnStopRecording) : Text(keys::kViewBtnTakeRecording));
 }
 
 void CMainViewerDlg::UpdateTimedShotCaption() {
     const bool running = captureState.timedShotRunning.load(std::memory_order_acquire) == 1;
-    layout->SetCaption(viewer_id::kTimedShot, running
-                                                  ? Text("ui_view_btn_stop_timed_shot", "Stop Timed Shot")
-                                                  : Text("ui_view_btn_take_timed_shot", "Start Timed Shot"));
+    layout->SetCaption(viewer_id::kTimedShot,
+                       running ? Text(keys::kViewBtnStopTimedShot) : Text(keys::kViewBtnTakeTimedShot));
 }
 
 void CMainViewerDlg::ShowLeftColumn() { layout->RestoreLeftColumn(); }
@@ -400,7 +394,7 @@ void CMainViewerDlg::OnTimedShot() {
     const CSettingParam param = settings.GetUsingParam();
     const int32_t shotsPerDay = param.GetShotsPerDay();
     if (!param.IsTimedShotValid() || shotsPerDay <= 0) {
-        ShowAlert(Text("ui_alert_timed_shot_setting", "Error of time setting to take timed shot"));
+        ShowAlert(Text(keys::kAlertTimedShotSetting));
         return;
     }
     if (!HasCurrentDevice()) {
@@ -527,13 +521,13 @@ void CMainViewerDlg::OnRotateCommand(int commandId) {
 bool CMainViewerDlg::ConfirmExit() {
     std::string text;
     if (captureState.timedShotRunning.load(std::memory_order_acquire) == 1) {
-        text = Text("ui_alert_exit_system_doing_timedshot", "Are you sure exiting system?");
+        text = Text(keys::kAlertExitSystemDoingTimedshot);
     } else if (captureState.recordingRunning.load(std::memory_order_acquire) == 1) {
-        text = Text("ui_alert_exit_system_doing_recording", "Are you sure exiting system?");
+        text = Text(keys::kAlertExitSystemDoingRecording);
     } else {
-        text = Text("ui_alert_exit_system", "Are you sure exiting system?");
+        text = Text(keys::kAlertExitSystem);
     }
-    const std::string caption = Text("ui_view_btn_exit_system", "Exit");
+    const std::string caption = Text(keys::kExitQuestionCaption);
     bool ok;
     if (services.confirm) {
         ok = services.confirm(text, caption);

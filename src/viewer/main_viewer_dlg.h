@@ -11,9 +11,11 @@
 #include "capture/capture_state.h"
 #include "capture/capture_video.h"
 #include "capture/capture_viewer.h"
-#include "capture/grabber_owner.h"
 #include "capture/resolution_list.h"
 #include "config/setting.h"
+#include "dispatch/grabber_owner.h"
+#include "dispatch/recording_control.h"
+#include "localization/string_keys.h"
 #include "viewer/viewer_services.h"
 
 class QAbstractButton;
@@ -158,7 +160,7 @@ public:
     CSettingParamManage& Settings() const { return settings; }
     CLocalizableString& Strings() const { return strings; }
     // GetString of the viewer's string table.
-    std::string Text(const char* key, const char* fallback) const;
+    std::string Text(const StringKey& text) const;
 
 public Q_SLOTS:
     void reject() override;
@@ -188,6 +190,7 @@ private:
 
     CaptureState captureState;  // read by the capture thread on every frame
     std::thread saverThread;
+    CRecordingControl recordingControl;
     CCaptureVideo captureSession;
     DeviceList deviceList;
     std::string currentIdentity;  // empty = nothing previewed

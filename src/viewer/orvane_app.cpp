@@ -37,9 +37,7 @@ COrvaneApp::COrvaneApp() : COrvaneApp(Options{}) {}
 
 COrvaneApp::COrvaneApp(Options options_) : options(std::move(options_)) {}
 
-COrvaneApp::~COrvaneApp() {
-    if (lockFd >= 0) ::close(lockFd);
-}
+COrvaneApp::~COrvaneApp() {}
 
 int COrvaneApp::Run(int& argc, char** argv) {
     QApplication application(argc, argv);
@@ -69,22 +67,21 @@ std::string COrvaneApp::LockFilePath() const {
 }
 
 bool COrvaneApp::IsSingleInstance() {
-    if (lockFd >= 0) return true;
+    if (lockFd) return true;
     // Close-on-exec: a program started from the viewer (the file manager, a movie player) must not
     // keep the lock after the viewer has ended.
-    const int fd = ::open(LockFilePath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return true;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        lockFd = fd;
+    UniqueFd fd(::open(LockFilePath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!fd) return true;
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
+        lockFd = std::move(fd);
         return true;
     }
     const int error = errno;
-    ::close(fd);
+    fd.Reset();
     if (error != EWOULDBLOCK) return true;
     CLocalizableString& strings =
         options.viewer.strings != nullptr ? *options.viewer.strings : *CLocalizableString::GetInstance();
-    Alert(strings.GetString("ui_alert_have_running_application",
-                            "Failure to lanuch applicaiton,Because it has been run"));
+    Alert(strings.GetString(keys::kAlertHaveRunningApplication));
     return false;
 }
 

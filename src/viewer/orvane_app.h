@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "base/unique_fd.h"
 #include "config/registry.h"
 #include "viewer/viewer_services.h"
 
@@ -54,7 +55,7 @@ private:
     void Alert(const std::string& text);
 
     Options options;
-    int lockFd = -1;
+    UniqueFd lockFd;
 };
 
 }  // namespace orvane

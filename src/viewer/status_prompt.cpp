@@ -6,8 +6,8 @@
 
 #include "base/clock.h"
 #include "base/text.h"
-#include "capture/sample_grabber_cb.h"
 #include "config/setting_param_manage.h"
+#include "dispatch/sample_grabber_cb.h"
 #include "viewer/main_viewer_dlg.h"
 #include "viewer/viewer_controls.h"
 
@@ -57,28 +57,25 @@ std::string CStatusPrompt::ButtonText(int id) {
     switch (id) {
         case viewer_id::kTakePhoto:
             if (noDevice) return viewer.GetPreviewErrorText();
-            return Format(viewer.Text("ui_prompt_in_take_a_photo_btn", "以分辨率%s进行拍照"),
-                          SizeText(r.width, r.height));
+            return Format(viewer.Text(keys::kPromptInTakeAPhotoBtn), SizeText(r.width, r.height));
         case viewer_id::kTimedShot:
             if (noDevice) return viewer.GetPreviewErrorText();
             if (state.timedShotRunning.load(std::memory_order_acquire) == 0) {
-                return Format(viewer.Text("ui_prompt_in_start_timed_shot_btn", "以分辨率%s进行定时摄像"),
-                              SizeText(r.width, r.height));
+                return Format(viewer.Text(keys::kPromptInStartTimedShotBtn), SizeText(r.width, r.height));
             }
-            return viewer.Text("ui_prompt_in_stop_timed_shot_btn", "停止定时摄像");
+            return viewer.Text(keys::kPromptInStopTimedShotBtn);
         case viewer_id::kRecording:
             if (noDevice) return viewer.GetPreviewErrorText();
             if (state.recordingRunning.load(std::memory_order_acquire) == 0) {
-                return Format(viewer.Text("ui_prompt_in_start_recording_btn", "以分辨率%s进行录像"),
-                              SizeText(m.width, m.height));
+                return Format(viewer.Text(keys::kPromptInStartRecordingBtn), SizeText(m.width, m.height));
             }
-            return viewer.Text("ui_prompt_in_stop_recording_btn", "停止录像");
+            return viewer.Text(keys::kPromptInStopRecordingBtn);
         case viewer_id::kSettings:
-            return viewer.Text("ui_prompt_in_setting_btn", "打开系统设置");
+            return viewer.Text(keys::kPromptInSettingBtn);
         case viewer_id::kAbout:
-            return viewer.Text("ui_prompt_in_about_btn", "打开关于");
+            return viewer.Text(keys::kPromptInAboutBtn);
         case viewer_id::kExit:
-            return viewer.Text("ui_prompt_in_exit_btn", "退出系统");
+            return viewer.Text(keys::kPromptInExitBtn);
         default:
             return {};
     }
@@ -90,28 +87,24 @@ std::string CStatusPrompt::StateText() {
     const CaptureResolution m = param.GetMovieResolution();
     const CaptureState& state = viewer.GetCaptureState();
     if (state.shotPending.load(std::memory_order_acquire) == 1) {
-        return Format(viewer.Text("ui_prompt_doing_taking_a_shot", "正在以分辨率%s进行拍照"),
-                      SizeText(r.width, r.height));
+        return Format(viewer.Text(keys::kPromptDoingTakingAShot), SizeText(r.width, r.height));
     }
     if (state.timedShotRunning.load(std::memory_order_acquire) == 1) {
         const int64_t total = param.GetTimedShotMinutes();
         const double elapsedMs = static_cast<double>(NowMs() - g_previewGrabber.timedStartMs.load());
         const auto elapsedMinutes = static_cast<int64_t>(elapsedMs / 60000.0);
-        return Format(viewer.Text("ui_prompt_doing_timed_shot",
-                                  "正在以分辨率%s进行定时摄像，定时时间  %d 分钟，剩余时间 %d 分钟"),
-                      SizeText(r.width, r.height), total, total - elapsedMinutes);
+        return Format(viewer.Text(keys::kPromptDoingTimedShot), SizeText(r.width, r.height), total,
+                      total - elapsedMinutes);
     }
     if (state.recordingRunning.load(std::memory_order_acquire) == 1) {
-        std::string text = Format(viewer.Text("ui_prompt_doing_recording", "正在以分辨率%s进行录像"),
-                                  SizeText(m.width, m.height));
+        std::string text = Format(viewer.Text(keys::kPromptDoingRecording), SizeText(m.width, m.height));
         text += kDots[recordingDots & 3];
         recordingDots = static_cast<uint8_t>((recordingDots + 1) % 4);
         return text;
     }
     recordingDots = 0;
     if (!viewer.HasCurrentDevice()) return viewer.GetPreviewErrorText();
-    return Format(viewer.Text("ui_prompt_doing_preview", "系统正在以分辨率%s进行预览"),
-                  SizeText(r.width, r.height));
+    return Format(viewer.Text(keys::kPromptDoingPreview), SizeText(r.width, r.height));
 }
 
 void CStatusPrompt::UpdatePrompt(QPoint point, bool onlyButtons) {

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "capture/video_frame.h"
+#include "base/video_frame.h"
 #include "viewer/frame_scaler.h"
 
 namespace orvane {

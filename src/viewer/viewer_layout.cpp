@@ -66,16 +66,15 @@ constexpr ImageButton kImageButtons[] = {
 
 struct MenuItem {
     int id;
-    const char* key;
-    const char* fallback;
+    StringKey text;
     const char* imageFile;
 };
 constexpr MenuItem kRotateMenu[] = {
-    {viewer_id::kRotateRight90, "ui_view_menu_rotate_90_bycw", "Rotate 90 CW", "right90.png"},
-    {viewer_id::kRotateLeft90, "ui_view_menu_rotate_90_byccw", "Rotate 90 CCW", "left90.png"},
-    {viewer_id::kRotate180, "ui_view_menu_rotate_180", "Rotate 180", "180.png"},
-    {viewer_id::kFlipVertical, "ui_view_menu_flip_vertical", "Flip Vertical", "verz.png"},
-    {viewer_id::kFlipHorizontal, "ui_view_menu_flip_horizontal", "Flip Horizontal", "horz.png"},
+    {viewer_id::kRotateRight90, keys::kViewMenuRotate90Bycw, "right90.png"},
+    {viewer_id::kRotateLeft90, keys::kViewMenuRotate90Byccw, "left90.png"},
+    {viewer_id::kRotate180, keys::kViewMenuRotate180, "180.png"},
+    {viewer_id::kFlipVertical, keys::kViewMenuFlipVertical, "verz.png"},
+    {viewer_id::kFlipHorizontal, keys::kViewMenuFlipHorizontal, "horz.png"},
 };
 
 // Shown and hidden together, in this order.
@@ -158,7 +157,7 @@ void CViewerLayout::CreateControls() {
     rects[viewer_id::kRotatePlaceholder] = rectOf(kRotatePlaceholderDu);
     for (const ImageButton& b : kImageButtons) CreateImageButton(b.id, b.imageFile, rects[b.id]);
     Control(viewer_id::kRotatePlaceholder)->hide();
-    SetCaption(viewer_id::kRotatePlaceholder, viewer.Text("ui_view_btn_rotate", "Rotate"));
+    SetCaption(viewer_id::kRotatePlaceholder, viewer.Text(keys::kViewBtnRotate));
 
     auto* area = new QWidget(&viewer);
     area->setObjectName(QStringLiteral("pictureArea"));
@@ -200,12 +199,12 @@ void CViewerLayout::CreateControls() {
     rotateButton->setAutoDefault(false);
     rotateButton->setDefault(false);
     const QRect rotateRect = sizer->geometry().adjusted(-kRotateButtonWidening, 0, kRotateButtonWidening, 0);
-    rotateButton->Create(QString::fromStdString(viewer.Text("ui_view_popup_btn_flip", "Flip")), rotateRect,
-                         &viewer, viewer_id::kRotateButton);
+    rotateButton->Create(QString::fromStdString(viewer.Text(keys::kViewPopupBtnFlip)), rotateRect, &viewer,
+                         viewer_id::kRotateButton);
     rotateButton->SetImageFile(QStringLiteral("rotate.png"));
     for (const MenuItem& item : kRotateMenu) {
         rotateButton->Menu().AppendMenu(BCMenu::MF_STRING, item.id,
-                                        QString::fromStdString(viewer.Text(item.key, item.fallback)),
+                                        QString::fromStdString(viewer.Text(item.text)),
                                         QString::fromUtf8(item.imageFile));
     }
     connect(rotateButton, &CCoolBtn::CommandChosen, this, &CViewerLayout::RotateCommand);
@@ -265,20 +264,19 @@ void CViewerLayout::SetCaption(int controlId, const std::string& text) {
 }
 
 void CViewerLayout::LoadCaptions() {
-    SetCaption(viewer_id::kExit, viewer.Text("ui_view_btn_exit_system", "Exit System"));
-    SetCaption(viewer_id::kTakePhoto, viewer.Text("ui_view_btn_take_a_shot", "Take a Photo"));
-    SetCaption(viewer_id::kSettings, viewer.Text("ui_view_btn_settings", "Settings"));
-    SetCaption(viewer_id::kAbout, viewer.Text("ui_view_btn_about", "About"));
-    SetCaption(viewer_id::kFullScreen, viewer.Text("ui_view_btn_full_screen", "full screen"));
-    SetCaption(viewer_id::kHintLabel, viewer.Text("ui_view_lab_prompt", "Hint:"));
-    viewer.setWindowTitle(QString::fromStdString(viewer.Text("ui_dlg_viewer", "Default View")));
+    SetCaption(viewer_id::kExit, viewer.Text(keys::kViewBtnExitSystem));
+    SetCaption(viewer_id::kTakePhoto, viewer.Text(keys::kViewBtnTakeAShot));
+    SetCaption(viewer_id::kSettings, viewer.Text(keys::kViewBtnSettings));
+    SetCaption(viewer_id::kAbout, viewer.Text(keys::kViewBtnAbout));
+    SetCaption(viewer_id::kFullScreen, viewer.Text(keys::kViewBtnFullScreen));
+    SetCaption(viewer_id::kHintLabel, viewer.Text(keys::kViewLabPrompt));
+    viewer.setWindowTitle(QString::fromStdString(viewer.Text(keys::kDlgViewer)));
     viewer.setAccessibleName(viewer.windowTitle());
-    SetCaption(viewer_id::kRotateButton, viewer.Text("ui_view_popup_btn_flip", "Flip"));
-    SetCaption(viewer_id::kRotatePlaceholder, viewer.Text("ui_view_btn_rotate", "Rotate"));
+    SetCaption(viewer_id::kRotateButton, viewer.Text(keys::kViewPopupBtnFlip));
+    SetCaption(viewer_id::kRotatePlaceholder, viewer.Text(keys::kViewBtnRotate));
     if (rotateButton != nullptr) {
         for (const MenuItem& item : kRotateMenu) {
-            rotateButton->Menu().SetMenuText(item.id,
-                                             QString::fromStdString(viewer.Text(item.key, item.fallback)));
+            rotateButton->Menu().SetMenuText(item.id, QString::fromStdString(viewer.Text(item.text)));
         }
     }
     if (QLabel* prompt = PromptLine()) prompt->setAccessibleName(prompt->text());

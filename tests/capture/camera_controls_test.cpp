@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "capture/simulated_camera.h"
 #include "config/registry.h"
 #include "config/registry_hive.h"
+#include "simulation/simulated_camera.h"
 #include "support/sandbox.h"
 
 namespace orvane {

@@ -18,15 +18,16 @@
 #include "base/module_folder.h"
 #include "capture/capture_error.h"
 #include "capture/device_monitor.h"
-#include "capture/grabber_owner.h"
-#include "capture/rotate_sample_imp.h"
-#include "capture/sample_grabber_cb.h"
-#include "capture/simulated_camera.h"
 #include "capture/wifi_device_proxy.h"
 #include "config/registry_hive.h"
 #include "config/setting_param_manage.h"
+#include "dispatch/grabber_owner.h"
+#include "dispatch/recording_control.h"
+#include "dispatch/sample_grabber_cb.h"
+#include "imaging/rotate_sample_imp.h"
 #include "localization/localizable_string.h"
 #include "media/saving_loaction_manage.h"
+#include "simulation/simulated_camera.h"
 #include "support/sandbox.h"
 
 namespace orvane {
@@ -158,8 +159,8 @@ protected:
     void UseCameras(const std::vector<SimulatedCameraDefinition>& cameras) {
         capture.reset();
         sim = std::make_unique<SimulatedDeviceFile>(cameras);
-        capture = std::make_unique<CCaptureVideo>(
-            CaptureVideoServices{sim.get(), &link, &strings, &hive, &settings});
+        capture = std::make_unique<CCaptureVideo>(CaptureVideoServices{
+            sim.get(), &link, &strings, &hive, &g_previewGrabber, &g_stillGrabber, &recorder});
         capture->SetViewer(&viewer);
     }
     HRESULT Start(int32_t index, CaptureResolution request) {
@@ -186,6 +187,7 @@ protected:
     CLocalizableString strings;
     CWifiDeviceProxy link;
     RotateSampleImp rotation;
+    CRecordingControl recorder{&settings};
     TestViewer viewer;
     std::unique_ptr<SimulatedDeviceFile> sim;
     std::unique_ptr<CCaptureVideo> capture;

@@ -10,7 +10,7 @@
 #include "capture/device_monitor.h"
 #include "capture/frame_mailbox.h"
 #include "capture/resolution_list.h"
-#include "capture/simulated_camera.h"
+#include "simulation/simulated_camera.h"
 
 namespace orvane {
 namespace {

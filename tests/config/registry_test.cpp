@@ -1,7 +1,11 @@
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
 #include "config/registry.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 #include "config/registry_hive.h"
 #include "support/sandbox.h"
 
@@ -80,8 +84,7 @@ TEST_F(RegistryTest, ReadLimitsAre99CharactersAndFourBytes) {
 }
 
 TEST_F(RegistryTest, FactoryBranchIsReadOnlyAndCannotBeOverriddenByTheUserFile) {
-    WriteFile(FactoryFile(),
-              "[software\\zentrova\\default\\system]\n\"moviesizemax\"=dword:00000400\n");
+    WriteFile(FactoryFile(), "[software\\zentrova\\default\\system]\n\"moviesizemax\"=dword:00000400\n");
     test::MakeFolders(box.ConfigHome() + "/zentrova");
     WriteFile(UserFile(),
               "[software\\zentrova\\default\\system]\n\"moviesizemax\"=dword:00000001\n"
@@ -190,17 +193,31 @@ TEST_F(RegistryTest, SaveIsAtomicAndAFailedSaveLeavesTheOldFile) {
     const std::string before = ReadFile(UserFile());
     ASSERT_FALSE(before.empty());
 
-    // A folder where the temporary file should go makes every save fail.
+    // A disk that takes no more bytes (the file size limit, in a child so that it stays there) makes the
+    // save fail: the old file stays as it was.
     CRegistryHive hive(UserFile(), "");
-    std::string blocker = UserFile() + ".tmp" + std::to_string(::getpid());
-    ASSERT_EQ(::mkdir(blocker.c_str(), 0700), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{16, 16};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        {
+            CRegistry key(&hive);
+            if (!key.Open("software\\zentrova\\using\\system", true) || !key.WriteDword("moviesizemax", 64))
+                ::_exit(2);
+        }
+        ::_exit(hive.Flush() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the failed save reports failure";
+    EXPECT_EQ(ReadFile(UserFile()), before);
     {
         CRegistry key(&hive);
         ASSERT_TRUE(key.Open("software\\zentrova\\using\\system", true));
         ASSERT_TRUE(key.WriteDword("moviesizemax", 64));
     }
-    EXPECT_EQ(ReadFile(UserFile()), before);
-    ASSERT_EQ(::rmdir(blocker.c_str()), 0);
     EXPECT_TRUE(hive.Flush());
     EXPECT_NE(ReadFile(UserFile()).find("dword:00000040"), std::string::npos);
     for (const auto& name : test::ListFolder(box.ConfigHome() + "/zentrova")) {

@@ -9,9 +9,9 @@
 #include <QPushButton>
 
 #include "capture/resolution_list.h"
-#include "capture/sample_grabber_cb.h"
 #include "dialogs/device_fixture.h"
 #include "dialogs/ip_address_edit.h"
+#include "dispatch/sample_grabber_cb.h"
 
 namespace orvane::test {
 namespace {

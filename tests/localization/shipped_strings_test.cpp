@@ -8,7 +8,7 @@
 
 #include "base/module_folder.h"
 #include "base/text.h"
-#include "key_table.h"
+#include "localization/string_keys.h"
 #include "localization_fixture.h"
 
 namespace orvane::test {
@@ -53,15 +53,18 @@ std::map<std::string, int> KeysOfFile(const std::string& content) {
 
 using ShippedStringsTest = LocalizationFixture;
 
-TEST_F(ShippedStringsTest, KeyTableHasNoRepeats) {
-    std::set<std::string> keys;
-    for (const KeyEntry& entry : kKeyTable) EXPECT_TRUE(keys.insert(entry.key).second) << entry.key;
-    EXPECT_EQ(keys.size(), 83u);
+TEST_F(ShippedStringsTest, AKeyWithTwoUsesHasTheSamePlaceholdersInBoth) {
+    std::map<std::string, std::string> fallbackOf;
+    for (const StringKey& entry : kAllStringKeys) {
+        auto [it, first] = fallbackOf.emplace(entry.key, entry.fallback);
+        if (!first) EXPECT_EQ(Placeholders(it->second), Placeholders(entry.fallback)) << entry.key;
+    }
+    EXPECT_EQ(fallbackOf.size(), 83u);
 }
 
-TEST_F(ShippedStringsTest, BothFilesHoldExactlyTheKeysOfTheKeyTable) {
+TEST_F(ShippedStringsTest, BothFilesHoldExactlyTheKeysTheProgramLooksUp) {
     std::set<std::string> expected;
-    for (const KeyEntry& entry : kKeyTable) expected.insert(entry.key);
+    for (const StringKey& entry : kAllStringKeys) expected.insert(entry.key);
     std::map<std::string, std::set<std::string>> keysOf;
     for (const char* language : kLanguages) {
         std::string content = ReadFile(ShippedFile(language));
@@ -104,7 +107,7 @@ TEST_F(ShippedStringsTest, EveryKeyResolvesWithTheFallbacksPlaceholders) {
     for (int index = 0; index < 2; ++index) {
         SetLanguage(index);
         CLocalizableString strings(&settings, GetModuleFolder());
-        for (const KeyEntry& entry : kKeyTable) {
+        for (const StringKey& entry : kAllStringKeys) {
             std::string text = strings.GetString(entry.key, kMissing);
             ASSERT_NE(text, kMissing) << kLanguages[index] << ": " << entry.key;
             EXPECT_FALSE(text.empty()) << kLanguages[index] << ": " << entry.key;

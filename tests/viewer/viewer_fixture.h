@@ -13,14 +13,14 @@
 #include <vector>
 
 #include "base/module_folder.h"
-#include "capture/rotate_sample_imp.h"
-#include "capture/simulated_camera.h"
 #include "capture/wifi_device_proxy.h"
 #include "config/registry.h"
 #include "config/registry_hive.h"
 #include "config/setting_param_manage.h"
+#include "imaging/rotate_sample_imp.h"
 #include "localization/localizable_string.h"
 #include "media/saving_loaction_manage.h"
+#include "simulation/simulated_camera.h"
 #include "support/sandbox.h"
 #include "viewer/main_viewer_dlg.h"
 #include "viewer/preview_window.h"

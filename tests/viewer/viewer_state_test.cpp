@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "base/text.h"
-#include "capture/sample_grabber_cb.h"
-#include "capture/timed_shot_queue.h"
+#include "dispatch/sample_grabber_cb.h"
+#include "dispatch/timed_shot_queue.h"
 #include "viewer/status_prompt.h"
 #include "viewer_fixture.h"
 #include "widgets/bc_menu.h"

@@ -72,8 +72,7 @@ CResourcesBrowserDlg* CResourceWindow::Panel() const {
 }
 
 void CResourceWindow::LoadCaption() {
-    const QString caption =
-        QString::fromStdString(strings.GetString("ui_view_btn_more_resources", "更多..."));
+    const QString caption = QString::fromStdString(strings.GetString(keys::kViewBtnMoreResources));
     moreButton->setText(caption);
     moreButton->setAccessibleName(caption);
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <thread>
 
-#include "capture/grabber_fixture.h"
+#include "dispatch/grabber_fixture.h"
 #include "recording/recording_slot.h"
 
 namespace orvane {
@@ -15,7 +15,8 @@ TEST_F(GrabberFixture, IdleFrameIsLeftUntouchedAndNothingIsPosted) {
     const std::vector<uint8_t> before = frame;
     EXPECT_EQ(Deliver(preview), S_OK);
     EXPECT_EQ(frame, before);
-    EXPECT_EQ(viewer.Count(WM_SHOT_DONE) + viewer.Count(WM_TIMED_SHOT_END) + viewer.Count(WM_RECORDING_END), 0u);
+    EXPECT_EQ(viewer.Count(WM_SHOT_DONE) + viewer.Count(WM_TIMED_SHOT_END) + viewer.Count(WM_RECORDING_END),
+              0u);
     EXPECT_TRUE(SingleShots().empty());
     EXPECT_EQ(g_timedShotQueue.Size(), 0u);
 }
@@ -110,8 +111,7 @@ TEST_F(TimedShotSchedule, AfterAStallEveryFrameIsTakenUntilTheCountCatchesUp) {
     std::vector<int64_t> times;
     for (int64_t t = 0; t <= 2000; t += 400) times.push_back(t);
     for (int64_t t = 5500; t <= 8300; t += 400) times.push_back(t);
-    EXPECT_EQ(Run(times, 1000),
-              (std::vector<int64_t>{0, 1200, 5500, 5900, 6300, 6700, 7100, 7500, 8300}));
+    EXPECT_EQ(Run(times, 1000), (std::vector<int64_t>{0, 1200, 5500, 5900, 6300, 6700, 7100, 7500, 8300}));
 }
 
 TEST_F(TimedShotSchedule, SeriesEndsStrictlyAfterItsDuration) {

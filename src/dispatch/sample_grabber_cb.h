@@ -5,7 +5,8 @@
 #include <string>
 
 #include "base/hresult.h"
-#include "capture/grabber_owner.h"
+#include "capture/frame_sink.h"
+#include "dispatch/grabber_owner.h"
 
 namespace orvane {
 
@@ -24,7 +25,7 @@ struct GrabberServices {
 // operations, written as a single photo, queued for a due timed shot and handed to the recording.
 // Two instances exist for the program's life: g_previewGrabber (the full dispatch) and
 // g_stillGrabber (each frame of the camera's snapshot button becomes a photo).
-class CSampleGrabberCB {
+class CSampleGrabberCB final : public IFrameSink {
 public:
     explicit CSampleGrabberCB(int32_t stillPin);
 
@@ -34,7 +35,11 @@ public:
     // Runs on the streaming thread of the pin this instance serves. `bits` holds one BGR24 frame of
     // width x height, rows bottom-up; it may be turned in place. Returns S_OK, or E_POINTER for a
     // null frame when the preview instance has work to do.
-    HRESULT BufferCB(double sampleTime, uint8_t* bits, int32_t length);
+    HRESULT BufferCB(double sampleTime, uint8_t* bits, int32_t length) override;
+    void SetFrameSize(int32_t newWidth, int32_t newHeight) override {
+        width.store(newWidth);
+        height.store(newHeight);
+    }
 
     // Writes the frame as a photo at the stored capture resolution; true when the file was written.
     bool SaveFrame(const std::string& path, const uint8_t* bits, int32_t length);

@@ -6,12 +6,12 @@
 #include <mutex>
 #include <vector>
 
-#include "capture/grabber_owner.h"
-#include "capture/rotate_sample_imp.h"
-#include "capture/sample_grabber_cb.h"
-#include "capture/timed_shot_queue.h"
 #include "config/registry_hive.h"
 #include "config/setting_param_manage.h"
+#include "dispatch/grabber_owner.h"
+#include "dispatch/sample_grabber_cb.h"
+#include "dispatch/timed_shot_queue.h"
+#include "imaging/rotate_sample_imp.h"
 #include "media/saving_loaction_manage.h"
 #include "support/sandbox.h"
 

@@ -14,8 +14,6 @@
 #include <thread>
 
 #include "base/module_folder.h"
-#include "capture/rotate_sample_imp.h"
-#include "capture/simulated_camera.h"
 #include "capture/wifi_device_proxy.h"
 #include "config/registry_hive.h"
 #include "config/setting_param_manage.h"
@@ -24,8 +22,10 @@
 #include "dialogs/install_dialogs.h"
 #include "dialogs/setting_controls.h"
 #include "dialogs/setting_dlg.h"
+#include "imaging/rotate_sample_imp.h"
 #include "localization/localizable_string.h"
 #include "media/saving_loaction_manage.h"
+#include "simulation/simulated_camera.h"
 #include "viewer/main_viewer_dlg.h"
 
 using namespace orvane;

@@ -1,4 +1,4 @@
-#include "capture/simulated_camera.h"
+#include "simulation/simulated_camera.h"
 
 #include <fcntl.h>
 #include <linux/input.h>
@@ -26,6 +26,8 @@
 #include <tuple>
 #include <utility>
 
+#include "base/unique_fd.h"
+
 namespace orvane {
 
 namespace {
@@ -37,29 +39,6 @@ constexpr int kBarPhases = 8;
 constexpr uint32_t kMaxBuffers = 32;
 constexpr uint32_t kMinBuffers = 2;
 constexpr uint32_t kMetaBufferSize = 10240;
-
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd = std::exchange(other.fd, -1);
-        }
-        return *this;
-    }
-    int Get() const { return fd; }
-    void Reset() {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-
-private:
-    int fd = -1;
-};
 
 // The driver's own mapping of a frame buffer.
 class MappedArea {

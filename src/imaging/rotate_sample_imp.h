@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "base/singleton.h"
-#include "capture/video_frame.h"
+#include "base/video_frame.h"
 
 namespace orvane {
 

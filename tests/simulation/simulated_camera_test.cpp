@@ -1,4 +1,4 @@
-#include "capture/simulated_camera.h"
+#include "simulation/simulated_camera.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "capture/rotate_sample_imp.h"
+#include "imaging/rotate_sample_imp.h"
 
 #include <gtest/gtest.h>
 

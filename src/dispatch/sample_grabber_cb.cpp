@@ -1,11 +1,11 @@
-#include "capture/sample_grabber_cb.h"
+#include "dispatch/sample_grabber_cb.h"
 
 #include "base/alert_sink.h"
 #include "base/clock.h"
-#include "capture/rotate_sample_imp.h"
-#include "capture/timed_shot_queue.h"
 #include "config/setting_param_manage.h"
+#include "dispatch/timed_shot_queue.h"
 #include "imaging/photo_writer.h"
+#include "imaging/rotate_sample_imp.h"
 #include "media/saving_loaction_manage.h"
 #include "recording/recording_slot.h"
 

@@ -1,13 +1,13 @@
-#include "capture/timed_shot_queue.h"
+#include "dispatch/timed_shot_queue.h"
 
 #include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
 
-#include "capture/grabber_owner.h"
-#include "capture/sample_grabber_cb.h"
 #include "config/setting_param_manage.h"
+#include "dispatch/grabber_owner.h"
+#include "dispatch/sample_grabber_cb.h"
 #include "media/saving_loaction_manage.h"
 
 namespace orvane {
@@ -41,7 +41,8 @@ size_t TimedShotQueue::Size() const {
 
 bool TimedShotQueue::WaitAndPop(Entry& entry, int timeoutMs) {
     std::unique_lock<std::mutex> guard(lock);
-    changed.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return !entries.empty() || woken; });
+    changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                     [this] { return !entries.empty() || woken; });
     woken = false;
     if (entries.empty()) return false;
     entry = std::move(entries.front());
