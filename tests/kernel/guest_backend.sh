@@ -7,6 +7,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: guest_backend.sh BUILD_DIR}
 shift
 export ORVANE_RIG_DIR=$here/rig ORVANE_FEEDER=$build/bin/orvane_uvc_feeder ORVANE_GADGET_LOGS=/results
+# The test pictures, encoded on the build machine (run_kernel_tests.sh prepare).
+export ORVANE_FEEDER_PATTERNS=$build/feeder-patterns
 
 # Two vivid instances with a video capture node each.
 modprobe vivid n_devs=2 node_types=0x1,0x1

@@ -29,6 +29,8 @@ using namespace std::chrono_literals;
 // The emulated microscope's identity parts (rig/uvc_gadget.sh).
 inline constexpr const char* kMicroscopeIdentity = "usb#vid_0c45&pid_6366#ORV0001";
 inline constexpr const char* kMicroscopeSerial = "ORV0001";
+// The first of vivid's two instances (guest_backend.sh).
+inline constexpr const char* kVividIdentity = "v4l2#vivid#platform:vivid-000#vivid";
 
 // Everything in the guest runs on emulated CPUs: waits are generous.
 template <class Predicate>
@@ -76,8 +78,9 @@ protected:
         param.wifideviceip = (127u << 24) | (201u << 16) | (static_cast<uint32_t>(getpid()) & 0xFFFF);
         param.movieformat = 7;
         settings.SetUsingParam(param);
-        capture = std::make_unique<CCaptureVideo>(
-            CaptureVideoServices{&RealDeviceFile(), &link, &strings, &hive, &settings});
+        // No sinks: the tests take the frames the live pane would paint.
+        capture =
+            std::make_unique<CCaptureVideo>(CaptureVideoServices{&RealDeviceFile(), &link, &strings, &hive});
         capture->SetViewer(&viewer);
     }
     ~KernelFixture() override {

@@ -52,30 +52,30 @@ std::string RigDevices::CameraNode(const std::string& name) {
     return Run(GadgetScript() + " node " + name + " 2>/dev/null", &node) ? node : "";
 }
 
-bool RigDevices::UnbindVivid(int instance) {
-    return WriteSysfs("/sys/bus/platform/drivers/vivid/unbind", "vivid." + std::to_string(instance)) &&
+bool RigDevices::UnbindVivid() {
+    return WriteSysfs("/sys/bus/platform/drivers/vivid/unbind", "vivid.0") &&
            Run("udevadm settle --timeout=60");
 }
 
-bool RigDevices::BindVivid(int instance) {
-    return WriteSysfs("/sys/bus/platform/drivers/vivid/bind", "vivid." + std::to_string(instance)) &&
+bool RigDevices::BindVivid() {
+    return WriteSysfs("/sys/bus/platform/drivers/vivid/bind", "vivid.0") &&
            Run("udevadm settle --timeout=60");
 }
 
 std::vector<std::string> RigDevices::VividNodes() {
-    std::vector<std::string> nodes;
-    for (int instance = 0; instance < 8; ++instance) {
-        const std::string folder = "/sys/devices/platform/vivid." + std::to_string(instance) + "/video4linux";
-        std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
-        if (!dir) continue;
-        std::vector<std::string> names;
-        while (dirent* entry = readdir(dir.get())) {
-            const std::string name = entry->d_name;
-            if (name.rfind("video", 0) == 0) names.push_back(name);
-        }
-        std::sort(names.begin(), names.end());
-        for (const std::string& name : names) nodes.push_back("/dev/" + name);
+    std::vector<std::string> names;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/sys/devices/platform/vivid.0/video4linux"), closedir);
+    if (!dir) return names;
+    while (dirent* entry = readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name.rfind("video", 0) == 0) names.push_back(name);
     }
+    // By number: video2 before video10.
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    std::vector<std::string> nodes;
+    for (const std::string& name : names) nodes.push_back("/dev/" + name);
     return nodes;
 }
 

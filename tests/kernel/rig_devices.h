@@ -16,11 +16,12 @@ public:
     // The capture node of a plugged camera, "" when it is not plugged.
     static std::string CameraNode(const std::string& name);
 
-    // Unbinds vivid instance `instance` from its driver (its nodes go away even while open, as an
-    // unplugged camera's do) and binds it again.
-    static bool UnbindVivid(int instance);
-    static bool BindVivid(int instance);
-    // The capture nodes of the vivid instances.
+    // Unbinds vivid from its driver (the nodes of all its instances go away even while open, as an
+    // unplugged camera's do) and binds it again. vivid makes one platform device, vivid.0, for all
+    // of its instances.
+    static bool UnbindVivid();
+    static bool BindVivid();
+    // The capture nodes of vivid's instances, in their order.
     static std::vector<std::string> VividNodes();
 
     // Runs a shell command; its standard output with the last line break removed, and whether it

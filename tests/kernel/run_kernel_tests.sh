@@ -11,6 +11,10 @@ top=$(cd "$here/../.." && pwd)
 mode=${1:?usage: run_kernel_tests.sh prepare|backend|e2e BUILD_DIR RESULTS_DIR}
 build=${2:?usage: run_kernel_tests.sh prepare|backend|e2e BUILD_DIR RESULTS_DIR}
 results=${3:?usage: run_kernel_tests.sh prepare|backend|e2e BUILD_DIR RESULTS_DIR}
+# The guest sees this machine's files at the same absolute paths.
+mkdir -p "$build" "$results"
+build=$(cd "$build" && pwd)
+results=$(cd "$results" && pwd)
 
 case $mode in
   prepare)
@@ -19,6 +23,8 @@ case $mode in
       cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_BENCH=OFF
     fi
     cmake --build "$build" -j 2 --target orvane orvane_kernel_tests orvane_uvc_feeder
+    # The emulated camera's MJPG pictures, encoded here at native speed; the guest only reads them.
+    "$build/bin/orvane_uvc_feeder" --patterns "$build/feeder-patterns" --format mjpg:1920x1080,1280x720
     echo "rig: guest programs built in $((SECONDS - started)) s"
     started=$SECONDS
     "$here/rig/prepare.sh"

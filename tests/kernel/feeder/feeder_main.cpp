@@ -1,8 +1,12 @@
 // orvane_uvc_feeder: the program behind an emulated UVC camera of the kernel rig.
 // Usage: orvane_uvc_feeder --node /dev/videoN --format mjpg:1920x1080,1280x720 --format yuyv:640x480
-//          [--fps 30] [--streaming-interface 1] [--max-payload 3072] [--ready FILE]
-// The formats are given in the order the gadget's streaming header links them. FILE is created once
-// the gadget may connect to the host.
+//          [--fps 30] [--pace FPS] [--streaming-interface 1] [--max-payload 3072] [--ready FILE]
+//          [--patterns DIR]
+//        orvane_uvc_feeder --patterns DIR --format mjpg:1920x1080,1280x720
+// The formats are given in the order the gadget's streaming header links them. --fps is the rate the
+// camera offers, --pace how many frames it really sends a second (less, to spare emulated CPUs).
+// FILE is created once the gadget may connect to the host. DIR keeps the encoded test pictures; the
+// second form only fills it (on the build machine, where encoding is quick) and ends.
 #include <linux/videodev2.h>
 
 #include <cstdio>
@@ -55,16 +59,23 @@ int main(int argc, char** argv) {
             options.formats.push_back(format);
         } else if (flag == "--fps") {
             options.framesPerSecond = std::atoi(value.c_str());
+        } else if (flag == "--pace") {
+            options.pace = std::atoi(value.c_str());
         } else if (flag == "--streaming-interface") {
             options.streamingInterface = static_cast<uint8_t>(std::atoi(value.c_str()));
         } else if (flag == "--max-payload") {
             options.maxPayloadTransferSize = static_cast<uint32_t>(std::atol(value.c_str()));
         } else if (flag == "--ready") {
             ready = value;
+        } else if (flag == "--patterns") {
+            options.patternCache = value;
         } else {
             std::fprintf(stderr, "feeder: unknown option %s\n", flag.c_str());
             return 2;
         }
+    }
+    if (options.node.empty() && !options.formats.empty()) {
+        return orvane::rig::UvcFeeder(options).PrepareFrames() ? 0 : 1;
     }
     if (options.node.empty() || options.formats.empty() || options.framesPerSecond <= 0) {
         std::fprintf(stderr, "usage: %s --node NODE --format mjpg|yuyv:WxH[,WxH...] ... [--fps N] [--ready FILE]\n",

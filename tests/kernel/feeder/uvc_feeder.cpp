@@ -316,7 +316,7 @@ bool UvcFeeder::StartStreaming() {
     Log("streaming %c%c%c%c %dx%d at %d fps", format.pixelFormat & 0xff, (format.pixelFormat >> 8) & 0xff,
         (format.pixelFormat >> 16) & 0xff, format.pixelFormat >> 24, width, height, options.framesPerSecond);
     QueueFrame();
-    const long period = 1000000000L / options.framesPerSecond;
+    const long period = 1000000000L / (options.pace > 0 ? options.pace : options.framesPerSecond);
     itimerspec timer{{0, period}, {0, period}};
     timerfd_settime(timerFd, 0, &timer, nullptr);
     return true;

@@ -24,7 +24,8 @@ struct FeederFormat {
 struct FeederOptions {
     std::string node;  // the gadget's video output node
     std::vector<FeederFormat> formats;
-    int framesPerSecond = 30;
+    int framesPerSecond = 30;  // the rate the camera offers and the host negotiates
+    int pace = 0;              // frames actually sent per second; 0: framesPerSecond
     uint8_t streamingInterface = 1;
     uint32_t maxPayloadTransferSize = 3072;  // the isochronous endpoint's bytes per service interval
     std::string patternCache = "/tmp/orvane-feeder";
@@ -45,6 +46,9 @@ public:
     // to the host; `connected` is called then. Returns when the node goes away (the gadget was
     // unbound): 0, or 1 when the node could not be opened or set up.
     int Run(const std::function<void()>& connected);
+    // Makes (or reads from the pattern cache) the frames of every format and size; false when one
+    // cannot be made.
+    bool PrepareFrames();
 
 private:
     struct Buffer {
@@ -52,7 +56,6 @@ private:
         size_t length = 0;
     };
 
-    bool PrepareFrames();
     void HandleEvent(const v4l2_event& event);
     void HandleSetup(const usb_ctrlrequest& request);
     void HandleData(const uvc_request_data& data);

@@ -15,6 +15,8 @@
 # Every camera: vendor 0c45, product PRODUCT_ID (6366), "Orvane Labs" / "Orvane Test Microscope",
 # serial SERIAL (ORV0001); MJPG 1920x1080 and 1280x720, YUYV 640x480, all at 30 fps.
 # ORVANE_FEEDER names the feeder program; its log goes to $ORVANE_GADGET_LOGS/NAME-feeder.log (/tmp).
+# ORVANE_FEEDER_PACE, when set, is the number of frames the feeder really sends a second;
+# ORVANE_FEEDER_PATTERNS the folder of its encoded test pictures (made beforehand, /tmp/orvane-feeder).
 set -euo pipefail
 
 configfs=/sys/kernel/config/usb_gadget
@@ -137,8 +139,9 @@ case ${1:-} in
     put "$configfs/$name/UDC" "$udc"
     wait_for 20 gadget_node "$name" || die "$name: the gadget's video node did not appear"
     rm -f "$state/$name.ready"
-    "$ORVANE_FEEDER" --node "$(gadget_node "$name")" --fps "$fps" \
+    "$ORVANE_FEEDER" --node "$(gadget_node "$name")" --fps "$fps" --pace "${ORVANE_FEEDER_PACE:-$fps}" \
       --format mjpg:1920x1080,1280x720 --format yuyv:640x480 \
+      --patterns "${ORVANE_FEEDER_PATTERNS:-/tmp/orvane-feeder}" \
       --ready "$state/$name.ready" >>"$logs/$name-feeder.log" 2>&1 &
     echo $! >"$state/$name.pid"
     wait_for 60 test -f "$state/$name.ready" || die "$name: the feeder did not start (see $logs/$name-feeder.log)"
