@@ -107,10 +107,44 @@ TEST_F(KernelControlsTest, ManualExposureUnlocksExposureTimeAtOnce) {
     capture->StopPreview();
 }
 
+// uvcvideo lists the manual focus before its automatic mode and the camera refuses it ("wrong
+// state", EACCES) while the automatic focus is on: remembered values are set again automatic modes
+// first.
+TEST_F(KernelControlsTest, RememberedManualFocusIsSetAgainAfterItsAutomaticModeOnReplug) {
+    ASSERT_EQ(Start(microscope, {1280, 720, kMjpg, false}), S_OK);
+    std::vector<CameraControl> controls = capture->GetControls();
+    const CameraControl* focus = Find(controls, V4L2_CID_FOCUS_ABSOLUTE);
+    const CameraControl* automatic = Find(controls, V4L2_CID_FOCUS_AUTO);
+    ASSERT_NE(focus, nullptr);
+    ASSERT_NE(automatic, nullptr);
+    EXPECT_LT(focus - controls.data(), automatic - controls.data());
+    EXPECT_EQ(automatic->flags & V4L2_CTRL_FLAG_UPDATE, 0u);
+    EXPECT_TRUE(Inactive(*capture, V4L2_CID_FOCUS_ABSOLUTE));
+    EXPECT_FALSE(capture->SetControl(V4L2_CID_FOCUS_ABSOLUTE, 100));
+
+    ASSERT_TRUE(capture->SetControl(V4L2_CID_FOCUS_AUTO, 0));
+    EXPECT_FALSE(Inactive(*capture, V4L2_CID_FOCUS_ABSOLUTE));
+    ASSERT_TRUE(capture->SetControl(V4L2_CID_FOCUS_ABSOLUTE, 100));
+    capture->StopPreview();
+
+    // Plugged in again, the camera starts with its defaults (automatic focus on).
+    ASSERT_TRUE(RigDevices::UnplugCamera("cam1"));
+    microscope = RigDevices::PlugCamera("cam1", 0, kMicroscopeSerial);
+    ASSERT_FALSE(microscope.empty());
+    ASSERT_EQ(Start(microscope, {1280, 720, kMjpg, false}), S_OK);
+    int32_t value = -1;
+    ASSERT_TRUE(capture->GetControl(V4L2_CID_FOCUS_AUTO, value));
+    EXPECT_EQ(value, 0);
+    ASSERT_TRUE(capture->GetControl(V4L2_CID_FOCUS_ABSOLUTE, value));
+    EXPECT_EQ(value, 100);
+    // Back to the camera's defaults for the other tests.
+    ASSERT_TRUE(capture->SetControl(V4L2_CID_FOCUS_AUTO, 1));
+    capture->StopPreview();
+}
+
 // Two cameras of one model with the same serial number, told apart by their port: each keeps the
-// values set on it when they come back in the other order. Waits for identities that include the
-// port path when the serial number is shared.
-TEST_F(KernelControlsTest, DISABLED_SameSerialCamerasKeepTheirControlsAfterReplugInTheOtherOrder) {
+// values set on it when they come back in the other order.
+TEST_F(KernelControlsTest, SameSerialCamerasKeepTheirControlsAfterReplugInTheOtherOrder) {
     struct Unplug {
         ~Unplug() { RigDevices::UnplugCamera("cam2"); }
     } unplugSecondAtEnd;
@@ -119,7 +153,11 @@ TEST_F(KernelControlsTest, DISABLED_SameSerialCamerasKeepTheirControlsAfterReplu
 
     DeviceList list;
     capture->EnumDevices(list);
-    EXPECT_NE(list[IndexOf(microscope)].devicePath, list[IndexOf(second)].devicePath);
+    EXPECT_EQ(list[IndexOf(microscope)].devicePath,
+              std::string(kMicroscopeIdentity) + "#platform-dummy_hcd.0-usb-0:1:1.0");
+    EXPECT_EQ(list[IndexOf(second)].devicePath,
+              std::string(kMicroscopeIdentity) + "#platform-dummy_hcd.1-usb-0:1:1.0");
+    EXPECT_NE(list[IndexOf(microscope)].friendlyName, list[IndexOf(second)].friendlyName);
 
     ASSERT_EQ(Start(microscope, {1280, 720, kMjpg, false}), S_OK);
     ASSERT_TRUE(capture->SetControl(V4L2_CID_BRIGHTNESS, 10));

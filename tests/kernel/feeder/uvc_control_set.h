@@ -7,9 +7,10 @@ namespace orvane::rig {
 
 // The controls the emulated camera declares in its descriptors, with the values it keeps while it is
 // plugged in, answering the class requests of the control interface as a camera does: the camera
-// terminal's auto-exposure mode (manual or aperture priority) and exposure time, the processing
-// unit's brightness, white balance temperature and its automatic mode. A manual value is refused
-// while its automatic mode is on ("wrong state"), as real cameras do.
+// terminal's auto-exposure mode (manual or aperture priority), exposure time, focus (absolute) and
+// its automatic mode, the processing unit's brightness, white balance temperature and its automatic
+// mode. A manual value is refused while its automatic mode is on ("wrong state"), as real cameras
+// do.
 class UvcControlSet {
 public:
     static constexpr uint8_t kCameraTerminal = 1;
