@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <system_error>
 
 #include "base/alert_sink.h"
+#include "base/thread_name.h"
 #include "capture/capture_error.h"
 #include "capture/device_identity.h"
 #include "capture/frame_converter.h"
@@ -325,6 +327,7 @@ HRESULT CCaptureVideo::StartPreview(int32_t index, void* /*host*/, CaptureResolu
     statFrames = 0;
     statDelivered = 0;
     statDropped = 0;
+    statLost = 0;
     statCpuNs = 0;
     streamEnded = false;
     built = true;
@@ -405,9 +408,11 @@ void CCaptureVideo::StopPreview() {
 }
 
 void CCaptureVideo::CaptureLoop() {
+    NameThisThread("orv-capture");
     Stream& s = *stream;
     pollfd fds[2] = {{s.fd, POLLIN, 0}, {s.stopEvent, POLLIN, 0}};
     const auto length = static_cast<int32_t>(s.bgr.size());
+    std::optional<uint32_t> lastSequence;
     for (;;) {
         fds[0].revents = fds[1].revents = 0;
         const int ready = device->Poll(fds, 2, kPollTimeoutMs);
@@ -426,6 +431,11 @@ void CCaptureVideo::CaptureLoop() {
         }
         if (buffer.index >= s.buffers.size()) break;
         statFrames.fetch_add(1, std::memory_order_relaxed);
+        // The driver numbers every frame it made, also those it had no free buffer for.
+        if (lastSequence && buffer.sequence > *lastSequence + 1) {
+            statLost.fetch_add(buffer.sequence - *lastSequence - 1, std::memory_order_relaxed);
+        }
+        lastSequence = buffer.sequence;
 
         const Stream::Mapped& area = s.buffers[buffer.index];
         size_t used = buffer.bytesused != 0 ? buffer.bytesused : buffer.length;
@@ -464,6 +474,7 @@ CaptureStats CCaptureVideo::GetCaptureStats() const {
     stats.frames = statFrames.load(std::memory_order_relaxed);
     stats.delivered = statDelivered.load(std::memory_order_relaxed);
     stats.dropped = statDropped.load(std::memory_order_relaxed);
+    stats.lost = statLost.load(std::memory_order_relaxed);
     stats.threadCpuNs = statCpuNs.load(std::memory_order_relaxed);
     stats.ended = streamEnded.load(std::memory_order_acquire);
     return stats;

@@ -42,6 +42,7 @@ struct CaptureStats {
     int64_t frames = 0;       // frames dequeued
     int64_t delivered = 0;    // frames converted and handed to the dispatcher
     int64_t dropped = 0;      // damaged frames skipped
+    int64_t lost = 0;         // frames the camera made while no buffer was free (sequence gaps)
     int64_t threadCpuNs = 0;  // CPU time of the capture thread (CLOCK_THREAD_CPUTIME_ID)
     bool ended = false;       // the stream ended by itself (device gone)
 };
@@ -157,6 +158,7 @@ private:
     std::atomic<int64_t> statFrames{0};
     std::atomic<int64_t> statDelivered{0};
     std::atomic<int64_t> statDropped{0};
+    std::atomic<int64_t> statLost{0};
     std::atomic<int64_t> statCpuNs{0};
     std::atomic<bool> streamEnded{false};
 };

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "base/thread_name.h"
 #include "capture/frame_sink.h"
 
 namespace orvane {
@@ -110,6 +111,7 @@ void CStillButton::OfferFrame(const uint8_t* bits, int32_t length) {
 }
 
 void CStillButton::Run() {
+    NameThisThread("orv-still");
     std::vector<uint8_t> photo;
     pollfd fds[3] = {{stopEvent, POLLIN, 0}, {frameEvent, POLLIN, 0}, {inputFd, POLLIN, 0}};
     for (;;) {

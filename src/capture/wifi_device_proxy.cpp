@@ -13,6 +13,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "base/thread_name.h"
 #include "base/unique_fd.h"
 #include "capture/capture_state.h"
 #include "config/setting_param_manage.h"
@@ -76,6 +77,7 @@ bool CWifiDeviceProxy::Start() {
     }
     try {
         linkThread = std::thread([this, link] {
+            NameThisThread("orv-wifi");
             WifiLinkProc(this, link.get());
             FinishLink(*link);
         });

@@ -3,7 +3,7 @@
 #include "base/alert_sink.h"
 #include "base/clock.h"
 #include "config/setting_param_manage.h"
-#include "dispatch/timed_shot_queue.h"
+#include "dispatch/photo_saver.h"
 #include "imaging/photo_writer.h"
 #include "imaging/rotate_sample_imp.h"
 #include "media/saving_loaction_manage.h"
@@ -20,6 +20,7 @@ void CSampleGrabberCB::SetServices(const GrabberServices& services) {
     rotation.store(services.rotation);
     settings.store(services.settings);
     locations.store(services.locations);
+    saver.store(services.saver);
 }
 
 RotateSampleImp& CSampleGrabberCB::Rotation() const {
@@ -53,7 +54,7 @@ HRESULT CSampleGrabberCB::BufferCB(double /*sampleTime*/, uint8_t* bits, int32_t
     if (whole && rotate.GetOperationCount() != 0) rotate.RotateFrame(bits, w, h);
 
     if (stillPin == 1) {
-        TakeSinglePhoto(bits, length);
+        TakeSinglePhoto(bits, length, false);
         return S_OK;
     }
 
@@ -67,23 +68,23 @@ HRESULT CSampleGrabberCB::BufferCB(double /*sampleTime*/, uint8_t* bits, int32_t
     if (bits == nullptr) return E_POINTER;
 
     if (shot) {
-        TakeSinglePhoto(bits, length);
+        // The saver posts WM_SHOT_DONE once the photo was attempted; a frame it did not take ends the
+        // request here.
+        const bool handedOver = TakeSinglePhoto(bits, length, true);
         state.shotPending.store(0, std::memory_order_release);
-        viewer->PostViewerMessage(WM_SHOT_DONE);
+        if (!handedOver) viewer->PostViewerMessage(WM_SHOT_DONE);
     }
     if (timed) TimedShotStep(*viewer, state, bits, length);
     if (recording) RecordingStep(*viewer, bits, length);
     return S_OK;
 }
 
-void CSampleGrabberCB::TakeSinglePhoto(const uint8_t* bits, int32_t length) {
-    CSettingParam param = Settings().GetUsingParam();
-    std::string path;
-    if (!Locations().GetSingleShotPath(param.GetSingleShotsFolder(), path)) return;
-    if (!SaveFrame(path, bits, length)) return;
-    IGrabberOwner* viewer = owner.load(std::memory_order_acquire);
-    if (viewer == nullptr) return;
-    if (IResourceWindow* window = viewer->GetResourceWindow()) window->AddSavedFile(path);
+bool CSampleGrabberCB::TakeSinglePhoto(const uint8_t* bits, int32_t length, bool postShotDone) {
+    const int32_t w = width.load(std::memory_order_relaxed);
+    const int32_t h = height.load(std::memory_order_relaxed);
+    CPhotoSaver* photos = saver.load(std::memory_order_acquire);
+    if (photos == nullptr || !VideoFrame{const_cast<uint8_t*>(bits), length, w, h}.IsComplete()) return false;
+    return photos->EnqueueSinglePhoto(bits, w, h, postShotDone);
 }
 
 void CSampleGrabberCB::TimedShotStep(IGrabberOwner& viewer, CaptureState& state, const uint8_t* bits,
@@ -98,7 +99,12 @@ void CSampleGrabberCB::TimedShotStep(IGrabberOwner& viewer, CaptureState& state,
     // schedule (count x interval since the start), and always for the first frame.
     const bool due = now - last >= interval || now - start > count * interval || last == 0;
     if (due) {
-        EnqueueTimedShot(bits, length);
+        const int32_t w = width.load(std::memory_order_relaxed);
+        const int32_t h = height.load(std::memory_order_relaxed);
+        CPhotoSaver* photos = saver.load(std::memory_order_acquire);
+        if (photos != nullptr && VideoFrame{const_cast<uint8_t*>(bits), length, w, h}.IsComplete()) {
+            photos->EnqueueTimedShot(bits, w, h);
+        }
         timedShotCount.store(static_cast<int32_t>(count + 1), std::memory_order_relaxed);
         lastShotMs.store(now, std::memory_order_relaxed);
     }

@@ -10,6 +10,7 @@
 
 namespace orvane {
 
+class CPhotoSaver;
 class RotateSampleImp;
 class CSettingParamManage;
 class CSavingLoactionManage;
@@ -19,10 +20,13 @@ struct GrabberServices {
     RotateSampleImp* rotation = nullptr;
     CSettingParamManage* settings = nullptr;
     CSavingLoactionManage* locations = nullptr;
+    // Where photos are handed for writing; while null no photo is taken (a request still ends).
+    CPhotoSaver* saver = nullptr;
 };
 
 // Every frame of a running capture passes through BufferCB: turned by the queued rotation
-// operations, written as a single photo, queued for a due timed shot and handed to the recording.
+// operations, handed to the photo saver as a single photo or a due timed shot, and handed to the
+// recording. Nothing slow happens here: the saver encodes and writes on its own thread.
 // Two instances exist for the program's life: g_previewGrabber (the full dispatch) and
 // g_stillGrabber (each frame of the camera's snapshot button becomes a photo).
 class CSampleGrabberCB final : public IFrameSink {
@@ -62,13 +66,15 @@ public:
     const int32_t stillPin;
 
 private:
-    void TakeSinglePhoto(const uint8_t* bits, int32_t length);
+    // Hands the frame to the saver; false when it was not taken (no saver, a short frame).
+    bool TakeSinglePhoto(const uint8_t* bits, int32_t length, bool postShotDone);
     void TimedShotStep(IGrabberOwner& viewer, CaptureState& state, const uint8_t* bits, int32_t length);
     void RecordingStep(IGrabberOwner& viewer, const uint8_t* bits, int32_t length);
 
     std::atomic<RotateSampleImp*> rotation{nullptr};
     std::atomic<CSettingParamManage*> settings{nullptr};
     std::atomic<CSavingLoactionManage*> locations{nullptr};
+    std::atomic<CPhotoSaver*> saver{nullptr};
 };
 
 extern CSampleGrabberCB g_previewGrabber;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <memory>
+#include <vector>
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -45,17 +46,14 @@ int WriteFileAtomically(const std::string& path, const unsigned char* data, size
     return error;
 }
 
+}  // namespace
+
 void ShowSaveFailure(const std::string& path, const std::string& reason, CLocalizableString* strings) {
     CLocalizableString& table = strings != nullptr ? *strings : *CLocalizableString::GetInstance();
     ShowAlert(Format(table.GetString(keys::kAlertSavefile), path) + reason);
 }
 
-}  // namespace
-
-bool SaveFrame(const std::string& path, const uint8_t* bits, int32_t length, int32_t width, int32_t height,
-               const CSettingParamManage* settings, CLocalizableString* strings) {
-    const VideoFrame frame{const_cast<uint8_t*>(bits), length, width, height};
-    if (!frame.IsComplete()) return false;
+CaptureResolution PhotoSize(const CSettingParamManage* settings, int32_t width, int32_t height) {
     const CSettingParamManage& manager =
         settings != nullptr ? *settings : *CSettingParamManage::GetInstance();
     // One copy of the record, so that width and height belong to the same resolution.
@@ -63,19 +61,39 @@ bool SaveFrame(const std::string& path, const uint8_t* bits, int32_t length, int
     // Until a capture resolution is stored (no preview has started yet), the photo keeps the frame's
     // own size rather than being lost.
     if (target.width == 0 && target.height == 0) target.width = width, target.height = height;
+    return target;
+}
+
+bool SaveFrame(const std::string& path, const uint8_t* bits, int32_t length, int32_t width, int32_t height,
+               const CSettingParamManage* settings, CLocalizableString* strings) {
+    const VideoFrame frame{const_cast<uint8_t*>(bits), length, width, height};
+    if (!frame.IsComplete()) return false;
+    const CaptureResolution target = PhotoSize(settings, width, height);
     return SaveFrameAsJpeg(path, bits, width, height, target.width, target.height, strings) == S_OK;
 }
 
-HRESULT SaveFrameAsJpeg(const std::string& path, const uint8_t* bits, int32_t width, int32_t height,
-                        int32_t targetWidth, int32_t targetHeight, CLocalizableString* strings) {
+HRESULT EncodePhoto(const uint8_t* bits, int32_t width, int32_t height, int32_t targetWidth,
+                    int32_t targetHeight, std::vector<unsigned char>& jpeg, std::string& reason) {
+    reason.clear();
     const size_t bytes = FrameBytes(width, height);
     if (bits == nullptr || bytes == 0 || bytes > static_cast<size_t>(INT32_MAX)) return E_FAIL;
     // Only read from here on; the frame type simply has no read-only form.
     const VideoFrame frame{const_cast<uint8_t*>(bits), static_cast<int32_t>(bytes), width, height};
-    if (targetWidth == width && targetHeight == height) return WriteJpeg(path, frame, strings);
+    if (targetWidth == width && targetHeight == height) return EncodeJpeg(frame, jpeg, reason);
     FrameBuffer resized = ResizeBitmap(frame, targetWidth, targetHeight);
     if (resized.Empty()) return E_FAIL;
-    return WriteJpeg(path, resized.Frame(), strings);
+    return EncodeJpeg(resized.Frame(), jpeg, reason);
+}
+
+HRESULT SaveFrameAsJpeg(const std::string& path, const uint8_t* bits, int32_t width, int32_t height,
+                        int32_t targetWidth, int32_t targetHeight, CLocalizableString* strings) {
+    std::vector<unsigned char> jpeg;
+    std::string reason;
+    if (EncodePhoto(bits, width, height, targetWidth, targetHeight, jpeg, reason) != S_OK) {
+        if (!reason.empty()) ShowSaveFailure(path, reason, strings);
+        return E_FAIL;
+    }
+    return WriteJpegFile(path, jpeg, strings);
 }
 
 FrameBuffer ResizeBitmap(const VideoFrame& bitmap, int32_t width, int32_t height) {
@@ -100,30 +118,48 @@ FrameBuffer ResizeBitmap(const VideoFrame& bitmap, int32_t width, int32_t height
     return result;
 }
 
-HRESULT WriteJpeg(const std::string& path, const VideoFrame& bitmap, CLocalizableString* strings) {
+HRESULT EncodeJpeg(const VideoFrame& bitmap, std::vector<unsigned char>& jpeg, std::string& reason) {
+    reason.clear();
+    jpeg.clear();
     if (!bitmap.IsComplete() || !SideFits(bitmap.width) || !SideFits(bitmap.height)) return E_FAIL;
     TjHandle encoder(tjInitCompress());
     if (!encoder) return E_FAIL;
 
     // Room for the worst case up front, so the encoder never has to grow and copy its output.
     const unsigned long worstCase = tjBufSize(bitmap.width, bitmap.height, kJpegSubsampling);
-    TjBuffer jpeg(worstCase <= static_cast<unsigned long>(INT_MAX) ? tjAlloc(static_cast<int>(worstCase))
-                                                                   : nullptr);
-    unsigned long jpegSize = jpeg ? worstCase : 0;
-    unsigned char* output = jpeg.release();
+    TjBuffer buffer(worstCase <= static_cast<unsigned long>(INT_MAX) ? tjAlloc(static_cast<int>(worstCase))
+                                                                     : nullptr);
+    unsigned long size = buffer ? worstCase : 0;
+    unsigned char* output = buffer.release();
     const int result = tjCompress2(encoder.get(), bitmap.bits, bitmap.width, 3 * bitmap.width, bitmap.height,
-                                   TJPF_BGR, &output, &jpegSize, kJpegSubsampling, kJpegQuality, kJpegFlags);
-    jpeg.reset(output);
+                                   TJPF_BGR, &output, &size, kJpegSubsampling, kJpegQuality, kJpegFlags);
+    buffer.reset(output);
     if (result != 0) {
-        const char* reason = tjGetErrorStr2(encoder.get());
-        ShowSaveFailure(path, reason != nullptr ? reason : "", strings);
+        const char* text = tjGetErrorStr2(encoder.get());
+        reason = text != nullptr ? text : "";
         return E_FAIL;
     }
-    if (const int error = WriteFileAtomically(path, jpeg.get(), jpegSize); error != 0) {
+    jpeg.assign(buffer.get(), buffer.get() + size);
+    return S_OK;
+}
+
+HRESULT WriteJpegFile(const std::string& path, const std::vector<unsigned char>& jpeg,
+                      CLocalizableString* strings) {
+    if (const int error = WriteFileAtomically(path, jpeg.data(), jpeg.size()); error != 0) {
         ShowSaveFailure(path, SystemErrorText(error), strings);
         return E_FAIL;
     }
     return S_OK;
+}
+
+HRESULT WriteJpeg(const std::string& path, const VideoFrame& bitmap, CLocalizableString* strings) {
+    std::vector<unsigned char> jpeg;
+    std::string reason;
+    if (EncodeJpeg(bitmap, jpeg, reason) != S_OK) {
+        if (!reason.empty()) ShowSaveFailure(path, reason, strings);
+        return E_FAIL;
+    }
+    return WriteJpegFile(path, jpeg, strings);
 }
 
 }  // namespace orvane

@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/video_frame.h"
+#include "config/setting.h"
 
 namespace orvane {
 
@@ -32,6 +34,28 @@ bool SaveFrame(const std::string& path, const uint8_t* bits, int32_t length, int
 // failure message when the encode or the write fails.
 HRESULT SaveFrameAsJpeg(const std::string& path, const uint8_t* bits, int32_t width, int32_t height,
                         int32_t targetWidth, int32_t targetHeight, CLocalizableString* strings = nullptr);
+
+// The size a photo of a width x height frame is written at: the capture resolution of the current
+// settings record, or the frame's own size while none is stored.
+CaptureResolution PhotoSize(const CSettingParamManage* settings, int32_t width, int32_t height);
+
+// Encodes the width x height frame at bits (3 x width x height bytes) as a photo at targetWidth x
+// targetHeight (stretched bicubically when that differs) into `jpeg`. S_OK, or E_FAIL: with `reason`
+// empty when the frame is missing or the target size is unusable, else the encoder's reason.
+HRESULT EncodePhoto(const uint8_t* bits, int32_t width, int32_t height, int32_t targetWidth,
+                    int32_t targetHeight, std::vector<unsigned char>& jpeg, std::string& reason);
+
+// Encodes the picture (bottom-up, written upright) at quality 100. S_OK, or E_FAIL with `reason` empty
+// for an incomplete picture or when no encoder can be made, else the encoder's reason.
+HRESULT EncodeJpeg(const VideoFrame& bitmap, std::vector<unsigned char>& jpeg, std::string& reason);
+
+// Writes encoded bytes to path, replacing a file of that name; a failure is shown as "Save file %s
+// failure" with the system's reason.
+HRESULT WriteJpegFile(const std::string& path, const std::vector<unsigned char>& jpeg,
+                      CLocalizableString* strings = nullptr);
+
+// Shows "Save file %s failure" for `path` followed by `reason`.
+void ShowSaveFailure(const std::string& path, const std::string& reason, CLocalizableString* strings);
 
 // The picture stretched independently in both directions to width x height with bicubic
 // interpolation, in the same bottom-up layout. Empty when the picture is incomplete, a side is not

@@ -1,4 +1,5 @@
 #include "media/folder_watch.h"
+#include "base/thread_name.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -105,6 +106,7 @@ void CFolderWatch::InjectEvents(std::vector<char> events) {
 }
 
 void CFolderWatch::WatchThreadProc(std::string root) {
+    NameThisThread("orv-watch");
     watchedRoot = std::move(root);
     inotifyFd.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     if (inotifyFd.Get() >= 0) AddTree("");

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "base/alert_sink.h"
+#include "base/thread_name.h"
 
 namespace orvane {
 
@@ -268,6 +269,7 @@ void CResourcesBrowserModel::QueueChangeBlock(ChangeBlock block) {
 }
 
 void CResourcesBrowserModel::ChangeConsumerProc() {
+    NameThisThread("orv-changes");
     using Clock = std::chrono::steady_clock;
     // A steady clock: a wall-clock step back must not hold the repaint off.
     Clock::time_point lastBlockTime = Clock::now();

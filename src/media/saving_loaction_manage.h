@@ -21,9 +21,9 @@ enum class SavedKind : int32_t { Movie = 0, SingleShot = 1, TimedShot = 2 };
 // day, 999 series) the number moves on to the next free one.
 //
 // Every path operation returns false at once, touching nothing, when the kind folder is empty.
-// There is no lock: single photos come from the capture thread, timed shots from the saver thread,
-// the rest from the interface thread; the timed-series members are written by BeginTimedShots on the
-// interface thread before the series starts and only read and advanced by the saver thread after.
+// There is no lock: photos (single and timed) are named on the photo saver's thread, the rest on the
+// interface thread; the timed-series members are written by BeginTimedShots on the interface thread
+// before the series starts and only read and advanced by the saver thread after.
 class CSavingLoactionManage : public KORU::Singleton<CSavingLoactionManage> {
     friend class KORU::Singleton<CSavingLoactionManage>;
 

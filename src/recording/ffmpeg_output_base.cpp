@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/clock.h"
+#include "base/thread_name.h"
 
 namespace orvane {
 
@@ -135,6 +136,7 @@ int64_t FFMPEGOutputBase::FramePts() const {
 }
 
 void FFMPEGOutputBase::WorkerLoop() {
+    NameThisThread("orv-record");
     for (;;) {
         PendingFrame frame;
         {

@@ -19,8 +19,8 @@
 #include "base/text.h"
 #include "capture/wifi_device_proxy.h"
 #include "config/setting_param_manage.h"
+#include "dispatch/photo_saver.h"
 #include "dispatch/sample_grabber_cb.h"
-#include "dispatch/timed_shot_queue.h"
 #include "imaging/rotate_sample_imp.h"
 #include "localization/localizable_string.h"
 #include "media/saving_loaction_manage.h"
@@ -66,6 +66,7 @@ CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
       locations(Or(services_.locations, CSavingLoactionManage::GetInstance())),
       rotation(Or(services_.rotation, RotateSampleImp::GetInstance())),
       wifiLink(Or(services_.wifiLink, CWifiDeviceProxy::GetInstance())),
+      photoSaver(PhotoSaverServices{&settings, &locations, &strings}),
       recordingControl(&settings),
       captureSession(CaptureVideoServices{services_.device, &wifiLink, &strings, services_.hive,
                                           &g_previewGrabber, &g_stillGrabber, &recordingControl}) {
@@ -77,7 +78,7 @@ CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
     }
     captureSession.SetViewer(this);
     for (CSampleGrabberCB* grabber : {&g_previewGrabber, &g_stillGrabber}) {
-        grabber->SetServices({&rotation, &settings, &locations});
+        grabber->SetServices({&rotation, &settings, &locations, &photoSaver});
         grabber->owner.store(this);
     }
     StartSaverThread();
@@ -92,8 +93,7 @@ CMainViewerDlg::~CMainViewerDlg() {
     captureSession.StopPreview();
     if (CPreviewWindow* preview = PreviewWindow()) preview->VideoHost()->Attach(nullptr);
     wifiLink.SetViewer(nullptr);
-    StopTimedShotSaver();
-    if (saverThread.joinable()) saverThread.join();
+    photoSaver.Stop();
     SetSavedFileSink(nullptr);
     resourceWindowHook.store(nullptr);
     for (CSampleGrabberCB* grabber : {&g_previewGrabber, &g_stillGrabber}) {
@@ -105,10 +105,7 @@ CMainViewerDlg::~CMainViewerDlg() {
 }
 
 void CMainViewerDlg::StartSaverThread() {
-    g_timedShotSaverRun.store(1, std::memory_order_release);
-    try {
-        saverThread = std::thread(TimedShotSaverProc, this, &g_previewGrabber);
-    } catch (const std::system_error&) {
+    if (!photoSaver.Start(this)) {
         QMessageBox box(QMessageBox::Warning, QString::fromUtf8(CAlertPresenter::kCaption),
                         QStringLiteral("Orvane run failure"), QMessageBox::Ok);
         box.exec();

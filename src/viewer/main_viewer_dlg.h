@@ -14,6 +14,7 @@
 #include "capture/resolution_list.h"
 #include "config/setting.h"
 #include "dispatch/grabber_owner.h"
+#include "dispatch/photo_saver.h"
 #include "dispatch/recording_control.h"
 #include "localization/string_keys.h"
 #include "viewer/viewer_services.h"
@@ -143,6 +144,7 @@ public:
     // --- Parts for the dialogs and the tests ------------------------------------------------------
 
     CCaptureVideo& CaptureSession() { return captureSession; }
+    CPhotoSaver& PhotoSaver() { return photoSaver; }
     const DeviceList& GetDeviceList() const { return deviceList; }
     const std::string& CurrentIdentity() const { return currentIdentity; }
     const ResolutionList& GetResolutionList() const { return resolutionList; }
@@ -189,7 +191,7 @@ private:
     CWifiDeviceProxy& wifiLink;
 
     CaptureState captureState;  // read by the capture thread on every frame
-    std::thread saverThread;
+    CPhotoSaver photoSaver;
     CRecordingControl recordingControl;
     CCaptureVideo captureSession;
     DeviceList deviceList;

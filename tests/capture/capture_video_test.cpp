@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/av_handles.h"
 #include "base/module_folder.h"
 #include "capture/capture_error.h"
 #include "capture/device_monitor.h"
@@ -22,6 +24,7 @@
 #include "config/registry_hive.h"
 #include "config/setting_param_manage.h"
 #include "dispatch/grabber_owner.h"
+#include "dispatch/photo_saver.h"
 #include "dispatch/recording_control.h"
 #include "dispatch/sample_grabber_cb.h"
 #include "imaging/rotate_sample_imp.h"
@@ -145,13 +148,15 @@ protected:
         settings.SetUsingParam(param);
         locations.CreateResourceFolders();
         for (CSampleGrabberCB* grabber : {&g_previewGrabber, &g_stillGrabber}) {
-            grabber->SetServices({&rotation, &settings, &locations});
+            grabber->SetServices({&rotation, &settings, &locations, &saver});
             grabber->owner = &viewer;
         }
+        saver.Start(&viewer);
         UseCameras({CameraA()});
     }
     ~CaptureVideoTest() override {
         capture.reset();
+        saver.Stop();
         for (CSampleGrabberCB* grabber : {&g_previewGrabber, &g_stillGrabber}) {
             grabber->owner = nullptr;
             grabber->SetServices({});
@@ -192,6 +197,7 @@ protected:
     RotateSampleImp rotation;
     CRecordingControl recorder{&settings};
     TestViewer viewer;
+    CPhotoSaver saver{PhotoSaverServices{&settings, &locations, &strings}};
     std::unique_ptr<SimulatedDeviceFile> sim;
     std::unique_ptr<CCaptureVideo> capture;
     CaptureResolution lastRequest;
@@ -462,6 +468,85 @@ TEST_F(CaptureVideoTest, SnapshotButtonPressWritesOnePhoto) {
     ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
     EXPECT_FALSE(capture->HasStillBranch());
     EXPECT_TRUE(FramesGoOn(1));
+}
+
+// The names of this process's threads, as `top -H` and debuggers show them.
+std::vector<std::string> ThreadNames() {
+    std::vector<std::string> names;
+    for (const std::string& task : test::ListFolder("/proc/self/task")) {
+        std::string name = test::ReadFile("/proc/self/task/" + task + "/comm");
+        if (!name.empty() && name.back() == '\n') name.pop_back();
+        names.push_back(name);
+    }
+    return names;
+}
+
+TEST_F(CaptureVideoTest, WorkingThreadsCarryTheirNames) {
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    ASSERT_TRUE(FramesGoOn(1));
+    const std::vector<std::string> names = ThreadNames();
+    for (const char* name : {"orv-capture", "orv-still", "orv-saver"}) {
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+    }
+}
+
+// Demuxed video packets of a movie file; -1 when it cannot be opened.
+int64_t CountVideoPackets(const std::string& path) {
+    AvInputContext input;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) != 0) return -1;
+    input.reset(raw);
+    if (avformat_find_stream_info(input.get(), nullptr) < 0) return -1;
+    const int stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (stream < 0) return -1;
+    AvPacketPtr packet(av_packet_alloc());
+    int64_t count = 0;
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        count += packet->stream_index == stream;
+        av_packet_unref(packet.get());
+    }
+    return count;
+}
+
+// Photos are written while a movie records: the capture thread only hands each photo over, so the
+// camera never runs out of buffers and the movie receives every frame.
+TEST_F(CaptureVideoTest, PhotosTakenWhileRecordingCostTheMovieNoFrame) {
+    SimulatedCameraDefinition camera = CameraA();
+    camera.formats = {{kYuyv, "YUYV", {{640, 480, {30}}}}};
+    UseCameras({camera});
+    CSettingParam param = settings.GetUsingParam();
+    param.movieformat = 0;  // AVI
+    param.captureresolution = {640, 480, kYuyv, false};
+    settings.SetUsingParam(param);
+    ASSERT_EQ(Start(0, {640, 480, kYuyv, false}), S_OK);
+    ASSERT_TRUE(FramesGoOn(2));
+
+    const std::string movie = box / "movie";
+    capture->StartRecording(movie);
+    ASSERT_EQ(capture->GetFramesPerSecond(), 30);
+    viewer.state.recordingRunning = 1;
+    const CaptureStats before = capture->GetCaptureStats();
+    // A photo a second (every 30 frames), four times.
+    for (int photo = 1; photo <= 4; ++photo) {
+        ASSERT_TRUE(FramesGoOn(30));
+        viewer.state.shotPending = 1;
+        ASSERT_TRUE(WaitUntil([&] { return viewer.Count(WM_SHOT_DONE) == size_t(photo); }));
+    }
+    ASSERT_TRUE(FramesGoOn(10));
+    viewer.state.recordingRunning = 0;
+    const CaptureStats after = capture->GetCaptureStats();
+    capture->StopRecording();
+
+    EXPECT_EQ(SingleShots().size(), 4u);
+    EXPECT_EQ(after.lost - before.lost, 0) << "the camera made frames while no buffer was free";
+    EXPECT_EQ(after.dropped - before.dropped, 0);
+    const int64_t handed = after.delivered - before.delivered;
+    const int64_t inMovie = CountVideoPackets(movie + ".avi");
+    // Frames handed over in the same thirtieth of a second share a time stamp and the movie keeps one.
+    EXPECT_GE(inMovie, handed * 95 / 100) << inMovie << " of " << handed << " frames in the movie";
+    std::printf("[ figures  ] %lld frames handed to the recording, %lld in the movie, %lld lost at the camera\n",
+                static_cast<long long>(handed), static_cast<long long>(inMovie),
+                static_cast<long long>(after.lost - before.lost));
 }
 
 TEST_F(CaptureVideoTest, ControlValuesAreSetAgainAtEveryStartAndAfterReplugging) {

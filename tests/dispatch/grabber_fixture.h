@@ -10,7 +10,7 @@
 #include "config/setting_param_manage.h"
 #include "dispatch/grabber_owner.h"
 #include "dispatch/sample_grabber_cb.h"
-#include "dispatch/timed_shot_queue.h"
+#include "dispatch/photo_saver.h"
 #include "imaging/rotate_sample_imp.h"
 #include "media/saving_loaction_manage.h"
 #include "support/sandbox.h"
@@ -61,18 +61,19 @@ protected:
         : hive(box.ConfigHome() + "/zentrova/settings.conf", ""),
           settings(&hive),
           locations(&settings),
+          saver(PhotoSaverServices{&settings, &locations, nullptr}),
           preview(0),
           still(1) {
         CRegistryHive::SetCurrentUser(&hive);
         SetLayout(0);
         for (CSampleGrabberCB* grabber : {&preview, &still}) {
-            grabber->SetServices({&rotation, &settings, &locations});
+            grabber->SetServices({&rotation, &settings, &locations, &saver});
             grabber->width = kWidth;
             grabber->height = kHeight;
             grabber->owner = &viewer;
         }
         locations.CreateResourceFolders();
-        ClearTimedShotQueue();
+        saver.Start(&viewer);
         // A picture whose top half is bright and bottom half dark, rows bottom-up.
         frame.resize(size_t{3} * kWidth * kHeight);
         for (int32_t row = 0; row < kHeight; ++row) {
@@ -81,7 +82,7 @@ protected:
         }
     }
     ~GrabberFixture() override {
-        ClearTimedShotQueue();
+        saver.Stop();
         CRegistryHive::SetCurrentUser(nullptr);
     }
 
@@ -94,7 +95,15 @@ protected:
         test::MakeFolders(box / "media");
     }
 
-    std::vector<std::string> SingleShots() const { return ListFolder(box / "media/zentrova/Single Shots"); }
+    // What the saver wrote once everything handed to it is done.
+    std::vector<std::string> SingleShots() const {
+        saver.WaitIdle();
+        return ListFolder(box / "media/zentrova/Single Shots");
+    }
+    std::vector<std::string> TimedShots() const {
+        saver.WaitIdle();
+        return ListFolder(box / "media/zentrova/Timed Shots");
+    }
 
     HRESULT Deliver(CSampleGrabberCB& grabber) {
         return grabber.BufferCB(0.0, frame.data(), static_cast<int32_t>(frame.size()));
@@ -108,6 +117,7 @@ protected:
     CSavingLoactionManage locations;
     RotateSampleImp rotation;
     RecordingViewer viewer;
+    CPhotoSaver saver;
     CSampleGrabberCB preview;
     CSampleGrabberCB still;
     std::vector<uint8_t> frame;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
+#include "base/turbojpeg_handles.h"
 #include "dispatch/grabber_fixture.h"
 #include "recording/recording_slot.h"
 
@@ -10,23 +12,41 @@ namespace orvane {
 namespace {
 
 using test::GrabberFixture;
+using test::ListFolder;
+using test::ReadFile;
+
+// The photo's pixels as grey values, top row first; empty when it is no JPEG.
+std::vector<uint8_t> DecodeGrey(const std::string& jpeg) {
+    TjHandle decoder(tjInitDecompress());
+    const auto* data = reinterpret_cast<const unsigned char*>(jpeg.data());
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    if (decoder == nullptr ||
+        tjDecompressHeader3(decoder.get(), data, jpeg.size(), &width, &height, &subsampling, &colourspace) != 0) {
+        return {};
+    }
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height);
+    if (tjDecompress2(decoder.get(), data, jpeg.size(), pixels.data(), width, 0, height, TJPF_GRAY, 0) != 0) {
+        return {};
+    }
+    return pixels;
+}
 
 TEST_F(GrabberFixture, IdleFrameIsLeftUntouchedAndNothingIsPosted) {
     const std::vector<uint8_t> before = frame;
     EXPECT_EQ(Deliver(preview), S_OK);
     EXPECT_EQ(frame, before);
+    EXPECT_EQ(saver.Pending(), 0u);
+    EXPECT_TRUE(SingleShots().empty());
     EXPECT_EQ(viewer.Count(WM_SHOT_DONE) + viewer.Count(WM_TIMED_SHOT_END) + viewer.Count(WM_RECORDING_END),
               0u);
-    EXPECT_TRUE(SingleShots().empty());
-    EXPECT_EQ(g_timedShotQueue.Size(), 0u);
 }
 
 TEST_F(GrabberFixture, PendingPhotoIsWrittenAnnouncedAndCleared) {
     viewer.state.shotPending = 1;
     EXPECT_EQ(Deliver(preview), S_OK);
     EXPECT_EQ(viewer.state.shotPending.load(), 0);
-    EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 1u);
     ASSERT_EQ(SingleShots(), std::vector<std::string>{"S20240131_0001.jpg"});
+    EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 1u) << "posted once the photo was written";
     ASSERT_EQ(viewer.Saved().size(), 1u);
     EXPECT_EQ(viewer.Saved()[0], box / "media/zentrova/Single Shots/S20240131_0001.jpg");
 
@@ -41,6 +61,7 @@ TEST_F(GrabberFixture, PhotoWithoutAPathStillEndsTheRequestOnce) {
     viewer.state.shotPending = 1;
     EXPECT_EQ(Deliver(preview), S_OK);
     EXPECT_EQ(viewer.state.shotPending.load(), 0);
+    saver.WaitIdle();
     EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 1u);
     EXPECT_TRUE(viewer.Saved().empty());
     EXPECT_FALSE(test::Exists(box / "missing"));
@@ -57,8 +78,9 @@ TEST_F(GrabberFixture, ShortFrameIsNeverReadAsAWholePicture) {
     viewer.state.shotPending = 1;
     rotation.AddOperation(RotateOp::Rotate180);
     EXPECT_EQ(preview.BufferCB(0.0, frame.data(), static_cast<int32_t>(frame.size() / 2)), S_OK);
+    EXPECT_EQ(saver.Pending(), 0u) << "nothing was handed over";
     EXPECT_TRUE(SingleShots().empty());
-    EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 1u);
+    EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 1u) << "the request still ends";
 }
 
 TEST_F(GrabberFixture, StillPinFrameBecomesAPhotoAndLeavesThePendingRequest) {
@@ -66,18 +88,23 @@ TEST_F(GrabberFixture, StillPinFrameBecomesAPhotoAndLeavesThePendingRequest) {
     EXPECT_EQ(Deliver(still), S_OK);
     EXPECT_EQ(viewer.state.shotPending.load(), 1);
     EXPECT_EQ(SingleShots().size(), 1u);
+    EXPECT_EQ(viewer.Saved().size(), 1u);
     EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 0u);
 }
 
 TEST_F(GrabberFixture, QueuedRotationTurnsTheFrameBeforeItIsUsed) {
     rotation.AddOperation(RotateOp::FlipVertical);
-    viewer.state.timedShotRunning = 1;
-    preview.ResetTimedSeries(clock.NowMs());
+    viewer.state.shotPending = 1;
     EXPECT_EQ(Deliver(preview), S_OK);
     EXPECT_EQ(frame[0], 230) << "the bottom row in memory now holds the former top";
-    TimedShotQueue::Entry entry;
-    ASSERT_TRUE(g_timedShotQueue.WaitAndPop(entry, 0));
-    EXPECT_EQ(entry.bytes[0], 230) << "the queued copy is the turned frame";
+    // Changing the frame after the hand-over does not reach the photo: the saver works on a copy.
+    std::fill(frame.begin(), frame.end(), uint8_t{128});
+    const std::vector<std::string> shots = SingleShots();
+    ASSERT_EQ(shots.size(), 1u);
+    const std::vector<uint8_t> pixels = DecodeGrey(ReadFile(box / ("media/zentrova/Single Shots/" + shots[0])));
+    ASSERT_EQ(pixels.size(), size_t{kWidth} * kHeight);
+    EXPECT_LT(pixels.front(), 60) << "the photo's top row is the former bottom";
+    EXPECT_GT(pixels.back(), 200);
 }
 
 // Feeds frames at the given times (ms after the start) and returns the times that were taken.
@@ -92,9 +119,9 @@ protected:
         std::vector<int64_t> taken;
         for (int64_t t : times) {
             clock.SetNowMs(start + t);
-            size_t before = g_timedShotQueue.Size();
+            const int32_t before = preview.timedShotCount.load();
             Deliver(preview);
-            if (g_timedShotQueue.Size() > before) taken.push_back(t);
+            if (preview.timedShotCount.load() > before) taken.push_back(t);
         }
         return taken;
     }
@@ -117,10 +144,10 @@ TEST_F(TimedShotSchedule, AfterAStallEveryFrameIsTakenUntilTheCountCatchesUp) {
 TEST_F(TimedShotSchedule, SeriesEndsStrictlyAfterItsDuration) {
     Run({0, 60000}, 1000, 1.0f / 60.0f);
     EXPECT_EQ(viewer.Count(WM_TIMED_SHOT_END), 0u) << "exactly the duration does not end it";
-    size_t queued = g_timedShotQueue.Size();
+    const int32_t taken = preview.timedShotCount.load();
     clock.SetNowMs(preview.timedStartMs.load() + 61000);
     Deliver(preview);
-    EXPECT_EQ(g_timedShotQueue.Size(), queued + 1) << "a shot due on the last frame is still taken";
+    EXPECT_EQ(preview.timedShotCount.load(), taken + 1) << "a shot due on the last frame is still taken";
     EXPECT_EQ(viewer.Count(WM_TIMED_SHOT_END), 1u);
     Deliver(preview);
     EXPECT_EQ(viewer.Count(WM_TIMED_SHOT_END), 2u) << "repeated until the viewer stops the series";
@@ -143,48 +170,79 @@ TEST_F(TimedShotSchedule, SeriesLongerThan49DaysKeepsItsSchedule) {
     // 50 x one day does not fit 32 bits; formed in 32 bits the series would seem behind.
     clock.SetNowMs(start + 50 * day - 1000);
     Deliver(preview);
-    EXPECT_EQ(g_timedShotQueue.Size(), 0u);
+    EXPECT_EQ(preview.timedShotCount.load(), 50);
     clock.SetNowMs(start + 50 * day + 1);
     Deliver(preview);
-    EXPECT_EQ(g_timedShotQueue.Size(), 1u);
+    EXPECT_EQ(preview.timedShotCount.load(), 51);
 }
 
-class TimedShotSaver : public GrabberFixture {
-protected:
-    void StartSaver() {
-        g_timedShotSaverRun = 1;
-        saver = std::thread([this] { TimedShotSaverProc(&viewer, &preview); });
-    }
-    void StopSaver() {
-        StopTimedShotSaver();
-        saver.join();
-    }
-    std::thread saver;
-};
+using PhotoSaverTest = GrabberFixture;
 
-TEST_F(TimedShotSaver, WritesQueuedShotsInOrderAndDrainsBeforeItEnds) {
+TEST_F(PhotoSaverTest, TimedShotsAreWrittenInOrderAndWhatWaitsIsWrittenBeforeItEnds) {
     ASSERT_TRUE(locations.BeginTimedShots(settings.GetUsingParam().GetTimedShotsFolder()));
+    saver.Stop();
+    saver.Start(nullptr);  // nothing reported: only the files count here
     for (int i = 0; i < 3; ++i) {
         frame[0] = static_cast<uint8_t>(i * 100);
-        EnqueueTimedShot(frame.data(), static_cast<int32_t>(frame.size()));
+        ASSERT_TRUE(saver.EnqueueTimedShot(frame.data(), kWidth, kHeight));
     }
-    StartSaver();
-    StopSaver();
-    EXPECT_EQ(test::ListFolder(box / "media/zentrova/Timed Shots"),
+    saver.Stop();
+    EXPECT_EQ(ListFolder(box / "media/zentrova/Timed Shots"),
               (std::vector<std::string>{"T20240131_001_0001.jpg", "T20240131_001_0002.jpg",
                                         "T20240131_001_0003.jpg"}));
-    EXPECT_EQ(viewer.Saved().size(), 3u);
-    EXPECT_EQ(viewer.Count(WM_TIMED_SHOT_END), 0u);
+    EXPECT_FALSE(saver.EnqueueTimedShot(frame.data(), kWidth, kHeight)) << "a stopped saver takes nothing";
 }
 
-TEST_F(TimedShotSaver, FailureEndsTheSeriesAndDropsWhatWaits) {
+TEST_F(PhotoSaverTest, AFailedTimedShotEndsTheSeriesDropsTheRestAndKeepsSinglePhotos) {
     SetLayout(1, box / "missing");  // no path can be formed
-    for (int i = 0; i < 5; ++i) EnqueueTimedShot(frame.data(), static_cast<int32_t>(frame.size()));
-    StartSaver();
-    StopSaver();
-    EXPECT_EQ(viewer.Count(WM_TIMED_SHOT_END), 1u);
-    EXPECT_EQ(g_timedShotQueue.Size(), 0u);
+    for (int i = 0; i < 5; ++i) saver.EnqueueTimedShot(frame.data(), kWidth, kHeight);
+    saver.WaitIdle();
+    EXPECT_GE(viewer.Count(WM_TIMED_SHOT_END), 1u);
+    EXPECT_EQ(saver.PendingTimedShots(), 0u);
     EXPECT_TRUE(viewer.Saved().empty());
+
+    SetLayout(0);
+    const size_t ends = viewer.Count(WM_TIMED_SHOT_END);
+    saver.EnqueueTimedShot(frame.data(), kWidth, kHeight);
+    ASSERT_TRUE(saver.EnqueueSinglePhoto(frame.data(), kWidth, kHeight, true));
+    EXPECT_EQ(SingleShots().size(), 1u);
+    EXPECT_EQ(viewer.Count(WM_SHOT_DONE), 1u);
+    EXPECT_GE(viewer.Count(WM_TIMED_SHOT_END), ends);
+}
+
+TEST_F(PhotoSaverTest, EachPhotoKeepsTheSizeItWasHandedWith) {
+    ASSERT_TRUE(saver.EnqueueSinglePhoto(frame.data(), kWidth, kHeight, false));
+    const std::vector<uint8_t> small(size_t{3} * 32 * 24, 90);
+    ASSERT_TRUE(saver.EnqueueSinglePhoto(small.data(), 32, 24, false));
+    const std::vector<std::string> shots = SingleShots();
+    ASSERT_EQ(shots.size(), 2u);
+    // Written at the chosen photo size, scaled from the 32 x 24 picture it was handed (read as
+    // anything larger, it would run past the copy's end).
+    const std::vector<uint8_t> pixels = DecodeGrey(ReadFile(box / ("media/zentrova/Single Shots/" + shots[1])));
+    ASSERT_EQ(pixels.size(), size_t{kWidth} * kHeight);
+    EXPECT_TRUE(std::all_of(pixels.begin(), pixels.end(), [](uint8_t v) { return v > 80 && v < 100; }));
+}
+
+// The button on the screen and the camera's own button pressed at the same moment, again and
+// again: every photo gets a name of its own and none replaces another.
+TEST_F(PhotoSaverTest, TwoPhotoPathsFiredTogetherNeverShareAName) {
+    constexpr int kRounds = 200;
+    std::vector<uint8_t> stillFrame = frame;
+    for (int round = 0; round < kRounds; ++round) {
+        viewer.state.shotPending = 1;
+        std::thread button([&] { still.BufferCB(0.0, stillFrame.data(), static_cast<int32_t>(stillFrame.size())); });
+        Deliver(preview);
+        button.join();
+    }
+    const std::vector<std::string> shots = SingleShots();
+    EXPECT_EQ(shots.size(), size_t{2} * kRounds);
+    EXPECT_EQ(viewer.Saved().size(), size_t{2} * kRounds);
+    EXPECT_EQ(viewer.Count(WM_SHOT_DONE), size_t{kRounds});
+    for (const std::string& name : shots) {
+        EXPECT_EQ(DecodeGrey(ReadFile(box / ("media/zentrova/Single Shots/" + name))).size(),
+                  size_t{kWidth} * kHeight)
+            << name;
+    }
 }
 
 // An output that records what it is handed, with a byte count and a result the test chooses.
@@ -270,10 +328,11 @@ TEST_F(RecordingStep, OneFrameServesPhotoSeriesAndRecording) {
     preview.ResetTimedSeries(clock.NowMs());
     viewer.state.timedShotRunning = 1;
     viewer.state.recordingRunning = 1;
+    ASSERT_TRUE(locations.BeginTimedShots(settings.GetUsingParam().GetTimedShotsFolder()));
     Deliver(preview);
-    EXPECT_EQ(SingleShots().size(), 1u);
-    EXPECT_EQ(g_timedShotQueue.Size(), 1u);
     EXPECT_EQ(output->frames, 1);
+    EXPECT_EQ(SingleShots().size(), 1u);
+    EXPECT_EQ(TimedShots().size(), 1u);
 }
 
 }  // namespace

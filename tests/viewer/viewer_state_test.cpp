@@ -5,7 +5,6 @@
 
 #include "base/text.h"
 #include "dispatch/sample_grabber_cb.h"
-#include "dispatch/timed_shot_queue.h"
 #include "viewer/status_prompt.h"
 #include "viewer_fixture.h"
 #include "widgets/bc_menu.h"
@@ -318,7 +317,6 @@ TEST_F(ViewerStateTest, ClosingLeavesNoThreadBehind) {
     viewer.reset();
     QCoreApplication::processEvents();
     EXPECT_EQ(ThreadCount(), before);
-    EXPECT_EQ(g_timedShotSaverRun.load(), 0);
 }
 
 class NoCameraTest : public ViewerFixture {
