@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 extern "C" {
 #include <libavutil/pixfmt.h>
@@ -49,18 +50,17 @@ const FormatInfo* FindFormat(uint32_t pixelFormat) {
     return nullptr;
 }
 
-// A complete JPEG ends with the EOI marker; cameras may pad the payload with zero bytes after it.
-// Entropy-coded data stuffs every 0xFF with 0x00, so FF D9 at the end can only be the marker.
-bool EndsWithEoi(const uint8_t* data, size_t size) {
-    while (size > 0 && data[size - 1] == 0x00) --size;
-    return size >= 4 && data[size - 2] == 0xFF && data[size - 1] == 0xD9;
+// libjpeg fills what a cut frame lacks with grey and only warns: "Premature end of JPEG file" when
+// the data ends before the end-of-image marker, "Corrupt JPEG data: premature end of data segment"
+// when a marker (a camera's FF D9 right after a cut, say) comes where picture data was due. Other
+// warnings, such as stray bytes before a marker, leave the picture whole.
+bool WarnsOfMissingData(const char* message) {
+    if (message == nullptr) return false;
+    const std::string_view text(message);
+    return text.find("remature end") != std::string_view::npos;
 }
 
 }  // namespace
-
-void CFrameConverter::SwsDeleter::operator()(SwsContext* context) const { sws_freeContext(context); }
-
-void CFrameConverter::TurboJpegDeleter::operator()(void* handle) const { tjDestroy(handle); }
 
 CFrameConverter::CFrameConverter() = default;
 CFrameConverter::~CFrameConverter() = default;
@@ -207,9 +207,14 @@ bool CFrameConverter::ConvertSwscale(const uint8_t* data, size_t size, uint8_t* 
         const size_t first = static_cast<size_t>(halved ? split / 2 : split);
         const size_t rows = static_cast<size_t>(halved ? tailRows / 2 : tailRows);
         const size_t stride = static_cast<size_t>(planes.stride[plane]);
-        std::memcpy(copy, planes.data[plane] + first * stride, rows * stride);
+        // The last line of a frame need not carry the padding of the others: copy what was given.
+        const size_t start = static_cast<size_t>(planes.data[plane] - data) + first * stride;
+        const size_t wanted = rows * stride;
+        const size_t given = start < size ? std::min(wanted, size - start) : 0;
+        std::memcpy(copy, data + start, given);
+        std::memset(copy + given, 0, wanted - given);
         tailPlanes[plane] = copy;
-        copy += rows * stride + kTailPadding;
+        copy += wanted + kTailPadding;
     }
     converted += sws_scale(sws.get(), tailPlanes, planes.stride, split, tailRows, target, targetStrides);
     if (converted != height) return false;
@@ -281,8 +286,6 @@ bool CFrameConverter::PrepareSwscaleTarget(int sourceFormat) {
 bool CFrameConverter::ConvertJpeg(const uint8_t* data, size_t size, uint8_t* output) {
     if (!decoder) return false;
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
-    // A frame of another size would not fit the output; a frame cut short would decode into grey
-    // rows with no more than a warning.
     int jpegWidth = 0;
     int jpegHeight = 0;
     int subsampling = 0;
@@ -295,16 +298,17 @@ bool CFrameConverter::ConvertJpeg(const uint8_t* data, size_t size, uint8_t* out
         ResetDecoder();
         return false;
     }
-    if (jpegWidth != width || jpegHeight != height || !EndsWithEoi(data, size)) return false;
+    // A frame of another size would not fit the output.
+    if (jpegWidth != width || jpegHeight != height) return false;
+    return DecodeSucceeded(tjDecompress2(decoder.get(), data, length, output, width, width * 3, height,
+                                         TJPF_BGR, TJFLAG_BOTTOMUP));
+}
 
-    if (tjDecompress2(decoder.get(), data, length, output, width, width * 3, height, TJPF_BGR,
-                      TJFLAG_BOTTOMUP) != 0) {
-        // Slightly damaged data decodes with a warning and a complete picture; only errors drop it.
-        if (tjGetErrorCode(decoder.get()) == TJERR_WARNING) return true;
-        ResetDecoder();
-        return false;
-    }
-    return true;
+bool CFrameConverter::DecodeSucceeded(int result) {
+    if (result == 0) return true;
+    if (tjGetErrorCode(decoder.get()) == TJERR_WARNING) return !WarnsOfMissingData(tjGetErrorStr2(decoder.get()));
+    ResetDecoder();
+    return false;
 }
 
 void CFrameConverter::ResetDecoder() {

@@ -5,7 +5,8 @@
 #include <memory>
 #include <vector>
 
-struct SwsContext;
+#include "base/av_handles.h"
+#include "base/turbojpeg_handles.h"
 
 namespace orvane {
 
@@ -40,20 +41,14 @@ public:
     // Bytes Convert writes: 3 x width x height.
     size_t OutputSize() const { return static_cast<size_t>(width) * height * 3; }
 
-    // Converts one captured buffer of `size` used bytes into `output` (OutputSize() bytes). Returns
-    // false, with the output in an undefined state, when the frame cannot be used: too short for the
-    // format, or a JPEG that is not of the configured size, is cut short or cannot be decoded. The
-    // caller drops such a frame and goes on with the next one.
+    // Converts one captured buffer of `size` used bytes into `output` (OutputSize() bytes). Reads
+    // nothing beyond those bytes. Returns false, with the output in an undefined state, when the frame
+    // cannot be used: too short for the format, or a JPEG that the decoder cannot read or reports as
+    // cut short (also when only warned of) or that is not of the stream's size. The caller drops a
+    // refused frame and goes on with the next one.
     bool Convert(const uint8_t* data, size_t size, uint8_t* output);
 
 private:
-    struct SwsDeleter {
-        void operator()(SwsContext* context) const;
-    };
-    struct TurboJpegDeleter {
-        void operator()(void* handle) const;
-    };
-
     struct Planes {
         const uint8_t* data[4] = {};
         int stride[4] = {};
@@ -67,6 +62,8 @@ private:
     bool PrepareSwscaleTarget(int sourceFormat);  // an AVPixelFormat
     bool ConvertSwscale(const uint8_t* data, size_t size, uint8_t* output);
     bool ConvertJpeg(const uint8_t* data, size_t size, uint8_t* output);
+    // Whether the last decode gave a whole picture: no error, and no warning of missing data.
+    bool DecodeSucceeded(int result);
     bool ConvertRgb(const uint8_t* data, size_t size, uint8_t* output) const;
     void ResetDecoder();
 
@@ -75,12 +72,12 @@ private:
     int height = 0;
     size_t lineBytes = 0;    // line length of the first plane
     size_t minimumSize = 0;  // bytes an uncompressed frame needs
-    std::unique_ptr<SwsContext, SwsDeleter> sws;
+    SwsContextPtr sws;
     int tailRows = 0;  // the last rows, converted from `tail`
     std::vector<uint8_t> tail;
     size_t paddedLine = 0;
     std::vector<uint8_t> padded;  // bottom-up target with room after every row; empty when not needed
-    std::unique_ptr<void, TurboJpegDeleter> decoder;
+    TjHandle decoder;
 };
 
 }  // namespace orvane

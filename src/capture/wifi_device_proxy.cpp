@@ -9,8 +9,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <system_error>
 
 #include "base/thread_name.h"
@@ -47,6 +49,23 @@ int WaitFor(int fd, short events, int wake, std::chrono::milliseconds limit) {
     }
 }
 
+// Whether `limit` passed without the wake descriptor becoming readable.
+bool RestUnlessWoken(int wake, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        pollfd fd{wake, POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int n = ::poll(&fd, 1, PollTimeout(left));
+        if (n == 0) return true;
+        if (n > 0 || errno != EINTR) return false;
+    }
+}
+
+// One read takes whatever a flood has queued, up to a full buffer; the socket's receive buffer is
+// asked to be no larger, so that a flood held back at the per-second cap leaves little to drain.
+constexpr size_t kReceiveBufferBytes = kWifiLinkReadBytes;
+
 }  // namespace
 
 struct CWifiDeviceProxy::LinkControl {
@@ -71,6 +90,7 @@ bool CWifiDeviceProxy::Start() {
 
     auto link = std::make_shared<LinkControl>();
     running.store(true, std::memory_order_release);
+    receivedBytes.store(0, std::memory_order_release);
     {
         std::lock_guard lock(threadLock);
         ++liveThreads;
@@ -148,6 +168,9 @@ int CWifiDeviceProxy::WifiLinkProc(CWifiDeviceProxy* proxy, const LinkControl* l
     timeout.tv_sec = static_cast<time_t>(receiveMs / 1000);
     timeout.tv_usec = static_cast<suseconds_t>((receiveMs % 1000) * 1000);
     if (::setsockopt(sock.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) return -1;
+    // Set before connecting, so that the window offered to the peer follows it.
+    const int receiveBuffer = static_cast<int>(kReceiveBufferBytes);
+    ::setsockopt(sock.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
 
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -167,13 +190,29 @@ int CWifiDeviceProxy::WifiLinkProc(CWifiDeviceProxy* proxy, const LinkControl* l
     socklen_t errorLength = sizeof error;
     if (::getsockopt(sock.Get(), SOL_SOCKET, SO_ERROR, &error, &errorLength) != 0 || error != 0) return 0;
 
+    using Clock = std::chrono::steady_clock;
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReceiveBufferBytes]);
+    const size_t cap = std::max<size_t>(proxy->limits.bytesPerSecond, 1);
+    Clock::time_point second = Clock::now();
+    size_t handled = 0;  // bytes received since `second` began
     while (proxy->running.load(std::memory_order_acquire)) {
+        Clock::time_point now = Clock::now();
+        if (handled >= cap) {
+            // The second's bytes are used up: no reading, no waking until the next second begins.
+            const auto rest = std::chrono::ceil<std::chrono::milliseconds>(second + std::chrono::seconds(1) - now);
+            if (rest.count() > 0 && !RestUnlessWoken(wake, rest)) break;
+            now = Clock::now();
+        }
+        if (now - second >= std::chrono::seconds(1)) {
+            second = now;
+            handled = 0;
+        }
+
         int events = WaitFor(sock.Get(), POLLIN, wake, proxy->limits.receiveTimeout);
         if (events < 0) break;
         if (events == 0) continue;
 
-        uint8_t buffer[64] = {};
-        ssize_t received = ::recv(sock.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        ssize_t received = ::recv(sock.Get(), buffer.get(), kReceiveBufferBytes, MSG_DONTWAIT);
         if (received < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
             // Reset or otherwise broken: nothing more can arrive, and waiting again would return at
@@ -181,6 +220,9 @@ int CWifiDeviceProxy::WifiLinkProc(CWifiDeviceProxy* proxy, const LinkControl* l
             break;
         }
         if (received == 0) break;
+        handled += static_cast<size_t>(received);
+        proxy->receivedBytes.fetch_add(static_cast<uint64_t>(received), std::memory_order_acq_rel);
+        // A press is a receive of the one byte alone; a byte within a stream of others is no press.
         if (received == 1 && buffer[0] == kWifiShutterByte) {
             CaptureState* state = proxy->viewer.load(std::memory_order_acquire);
             if (state != nullptr) state->shotPending.store(1, std::memory_order_release);

@@ -19,18 +19,24 @@ struct CaptureState;
 constexpr uint16_t kWifiDevicePort = 5000;
 // The byte the device sends when its shutter button is pressed.
 constexpr uint8_t kWifiShutterByte = 0x65;
+// The most one read of the link takes.
+constexpr size_t kWifiLinkReadBytes = 64 * 1024;
 
 // How long the link waits for each step. Tests shorten them.
 struct WifiLinkLimits {
     std::chrono::milliseconds receiveTimeout{200};  // longest wait for data before `running` is checked again
     std::chrono::milliseconds connectTimeout{3000};
     std::chrono::milliseconds stopWait{100000};  // longest wait of Stop for the link thread
+    // The device sends a byte a button press; a peer that floods the link is read no faster than this.
+    // Once a second's bytes are used up the link reads nothing until the next second, and TCP holds
+    // the peer back meanwhile.
+    size_t bytesPerSecond = 256 * 1024;
 };
 
 // The TCP link to the wireless camera that carries its shutter button. While the wireless camera is
-// previewed a link thread holds a connection to the device (the address "wifideviceip" of the
-// current settings, port 5000); every receive of exactly the one byte 0x65 sets shotPending of the
-// viewer's capture state. The link never sends, never reconnects and never shows a message.
+// previewed a link thread ("orv-wifi") holds a connection to the device (the address "wifideviceip"
+// of the current settings, port 5000); every receive of exactly the one byte 0x65 sets shotPending of
+// the viewer's capture state. The link never sends, never reconnects and never shows a message.
 //
 // Start and Stop run on the interface thread; HasLinkThread and IsLinkActive may be called from any
 // thread.
@@ -63,6 +69,8 @@ public:
     bool HasLinkThread() const { return hasLinkThread.load(std::memory_order_acquire); }
     // Whether the link thread set by Start has not yet ended.
     bool IsLinkActive() const;
+    // Bytes the link set by Start has received so far.
+    uint64_t ReceivedBytes() const { return receivedBytes.load(std::memory_order_acquire); }
 
 private:
     struct LinkControl;
@@ -81,6 +89,7 @@ private:
     std::atomic<bool> running{false};
     std::atomic<CaptureState*> viewer{nullptr};
     std::atomic<bool> hasLinkThread{false};  // mirrors linkThread for readers on other threads
+    std::atomic<uint64_t> receivedBytes{0};
 
     std::thread linkThread;                    // written by Start and Stop only
     std::shared_ptr<LinkControl> currentLink;  // the control of linkThread

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "base/alert_sink.h"
@@ -283,7 +284,7 @@ bool CRegistryHive::CreateKey(std::string_view path) {
     std::lock_guard<std::mutex> guard(lock);
     Node* node = userRoot.get();
     for (std::string_view part : parts) {
-        if (node->Child(part) == nullptr) dirty = true;
+        if (node->Child(part) == nullptr) MarkChanged();
         node = node->AddChild(part);
     }
     return true;
@@ -314,7 +315,7 @@ bool CRegistryHive::SetValue(std::string_view path, std::string_view name, RegTy
     } else {
         node->values.push_back({std::string(name), type, std::move(data)});
     }
-    dirty = true;
+    MarkChanged();
     return true;
 }
 
@@ -341,6 +342,8 @@ bool CRegistryHive::ParseFile(const std::string& file, Node& root, std::string& 
     int lineNo = 0;
     while (std::getline(in, raw)) {
         ++lineNo;
+        // Some editors put a byte-order mark before the first line of a UTF-8 file.
+        if (lineNo == 1 && raw.rfind("\xEF\xBB\xBF", 0) == 0) raw.erase(0, 3);
         if (raw.find('\0') != std::string::npos) {
             clean = false;
             current = nullptr;
@@ -463,57 +466,80 @@ std::string CRegistryHive::Serialize() const {
     return out.str();
 }
 
-// Keeps the damaged file beside the new one: a hard link needs no read access to the file, a copy
-// is the fallback where links are not possible.
-bool CRegistryHive::KeepDamagedCopy(std::string& keptAs) {
+// Keeps the damaged file beside the new one: a hard link of the file itself (of what a symbolic link
+// points to, since that is what the save replaces) needs no room on the disk; a copy is the fallback
+// where links are not possible. 0 or the errno of the failure.
+int CRegistryHive::KeepDamagedCopy(std::string& keptAs) const {
+    keptAs.clear();
+    int error = 0;
+    const std::string real = ResolveWriteTarget(userFile, error);
+    if (error != 0) return error;
+    struct stat file {};
+    if (::stat(real.c_str(), &file) != 0) return errno == ENOENT ? 0 : errno;  // gone: nothing to keep
     for (int n = 0; n < 1000; ++n) {
         keptAs = userFile + ".damaged";
         if (n > 0) keptAs += '.' + std::to_string(n);
         struct stat st {};
         if (::lstat(keptAs.c_str(), &st) == 0) continue;
-        if (::link(userFile.c_str(), keptAs.c_str()) == 0) return true;
-        std::ifstream in(userFile, std::ios::binary);
-        std::ofstream out(keptAs, std::ios::binary);
-        if (in && out && (out << in.rdbuf()) && out.flush()) return true;
-        ::unlink(keptAs.c_str());
-        return false;
+        if (::link(real.c_str(), keptAs.c_str()) == 0) return 0;
+        if (errno == EEXIST) continue;
+
+        std::ifstream in(real, std::ios::binary);
+        if (!in) return errno != 0 ? errno : EIO;
+        const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (in.bad()) return EIO;
+        CAtomicFile copy;
+        if ((error = copy.CreateBeside(keptAs, 0600)) != 0) return error;
+        if ((error = copy.Write(content.data(), content.size())) != 0) return error;
+        error = copy.CommitNew(keptAs);
+        if (error != EEXIST) return error;
     }
-    return false;
+    return EEXIST;
 }
 
 bool CRegistryHive::Flush() {
+    const int error = Save();
+    if (error != 0) errno = error;
+    return error == 0;
+}
+
+int CRegistryHive::Save() {
     std::string content;
     bool keepDamaged = false;
+    std::string keptAs;
+    uint64_t savedGeneration = 0;
     {
         std::lock_guard<std::mutex> guard(lock);
-        if (!dirty || userFile.empty()) return true;
+        if (!dirty || userFile.empty()) return 0;
         content = Serialize();
+        savedGeneration = generation;
         keepDamaged = damaged && !damagedKept;
+        keptAs = damagedCopy;
     }
 
-    std::string folder = userFile.substr(0, userFile.rfind('/'));
-    // Create the folder chain (the config folder itself may be missing on a fresh account).
+    // The folder chain (the config folder itself may be missing on a fresh account). What cannot be
+    // made shows in the write's own error.
+    const std::string folder = ParentFolder(userFile);
     for (size_t pos = 1; pos <= folder.size(); ++pos) {
         if (pos == folder.size() || folder[pos] == '/') ::mkdir(folder.substr(0, pos).c_str(), 0700);
     }
 
-    std::string keptAs;
-    if (keepDamaged) {
-        if (!KeepDamagedCopy(keptAs)) {
-            // Without a copy the damaged file is not replaced: the user may still want what is in it.
-            return false;
-        }
+    if (keepDamaged && keptAs.empty()) {
+        // Without a copy the damaged file is not replaced: the user may still want what is in it.
+        if (const int error = KeepDamagedCopy(keptAs); error != 0) return error;
+        std::lock_guard<std::mutex> guard(lock);
+        damagedCopy = keptAs;
     }
+    keepDamaged = keepDamaged && !keptAs.empty();
 
-    const bool ok = WriteFileReplacing(userFile, content, 0600) == 0;
-
+    const int error = WriteFileReplacing(userFile, content, 0600);
+    if (error != 0) return error;
     {
         std::lock_guard<std::mutex> guard(lock);
+        // A change made while the file was written is saved the next time.
+        if (generation == savedGeneration) dirty = false;
+        damaged = false;
         if (keepDamaged) damagedKept = true;
-        if (ok) {
-            dirty = false;
-            damaged = false;
-        }
     }
     if (keepDamaged) {
         ShowAlert(
@@ -521,7 +547,7 @@ bool CRegistryHive::Flush() {
                    "settings that could be read were saved in its place.",
                    userFile, keptAs));
     }
-    return ok;
+    return 0;
 }
 
 }  // namespace orvane

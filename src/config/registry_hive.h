@@ -17,9 +17,11 @@ enum class RegType : uint32_t { Sz = 1, Binary = 3, Dword = 4 };
 // is installed beside the program. Key paths are separated by "\"; key and value names compare
 // without regard to case and keep the case they were first written with.
 //
-// A file that does not parse cleanly is read as far as it can be. Before a save would replace such a
-// file, the damaged file is kept beside it (name + ".damaged", numbered when that exists) and an
-// alert says so once. Saving is atomic: a temporary file is written, synced and renamed over the old.
+// A file that does not parse cleanly is read as far as it can be (a UTF-8 byte-order mark in front is
+// no damage). Before a save would replace such a file, a copy of it is kept beside it (name +
+// ".damaged", numbered when that exists), and once the save has worked an alert says so, once.
+// Saving is atomic: a temporary file is written, synced and renamed over the old. A user file that is
+// a symbolic link (kept by a dotfile manager) stays one: the file it points to is replaced.
 //
 // All operations are thread-safe.
 class CRegistryHive {
@@ -49,8 +51,10 @@ public:
     // Writes a value into an existing key; false when the key is missing or read-only.
     bool SetValue(std::string_view path, std::string_view name, RegType type, std::vector<uint8_t> data);
 
-    // Writes the user's keys to the user file if anything changed since the last save. False when the
-    // file could not be written (the old file then stays as it was).
+    // Writes the user's keys to the user file if anything changed since the last save. 0, or the errno
+    // of the step that failed (the old file then stays as it was, and the next save tries again).
+    int Save();
+    // Save() as a bool; on failure errno holds the reason.
     bool Flush();
 
     // Whether the user file had lines that could not be read (the problem stays until a save).
@@ -67,7 +71,12 @@ private:
     Node* FindKey(std::string_view path) const;
     static bool ParseFile(const std::string& file, Node& root, std::string& problem);
     std::string Serialize() const;
-    bool KeepDamagedCopy(std::string& keptAs);
+    int KeepDamagedCopy(std::string& keptAs) const;
+    // With `lock` held.
+    void MarkChanged() {
+        dirty = true;
+        ++generation;
+    }
 
     const std::string userFile;
     const std::string factoryFile;
@@ -75,8 +84,10 @@ private:
     std::unique_ptr<Node> userRoot;
     std::unique_ptr<Node> factoryRoot;
     bool dirty = false;
+    uint64_t generation = 0;       // counts changes: a save knows whether it wrote the last one
     bool damaged = false;          // the user file on disk did not parse cleanly
-    bool damagedKept = false;      // its copy has been made (and reported)
+    std::string damagedCopy;       // where its copy was kept, once made
+    bool damagedKept = false;      // the copy was made and a save has replaced the file (reported)
 };
 
 }  // namespace orvane

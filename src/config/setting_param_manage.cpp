@@ -30,12 +30,22 @@ void CSettingParamManage::SetCaptureResolution(const CaptureResolution& resoluti
     currentParam.captureresolution = resolution;
 }
 
-void CSettingParamManage::SetUsingParam(const CSettingParam& param) {
+int CSettingParamManage::SetUsingParam(const CSettingParam& param) {
     CSettingParam copy = param;
     copy.SaveUsing(hive);
+    // The keys save themselves when they close, without a word; asked once more, the hive writes
+    // only what is still unsaved and tells how that went.
+    const int error = Hive()->Save();
     std::lock_guard<std::mutex> guard(paramLock);
     lastParam = currentParam;
     currentParam = std::move(copy);
+    return error;
+}
+
+std::string CSettingParamManage::GetSettingsFile() const { return Hive()->UserFile(); }
+
+CRegistryHive* CSettingParamManage::Hive() const {
+    return hive != nullptr ? hive : CRegistryHive::CurrentUser();
 }
 
 }  // namespace orvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <mutex>
+#include <string>
 
 #include "base/singleton.h"
 #include "config/setting_param.h"
@@ -23,10 +24,15 @@ public:
     // Replaces the current record's capture resolution; nothing is saved.
     void SetCaptureResolution(const CaptureResolution& resolution);
     // Saves `param` to the using branch (outside the lock), then last := current, current := param.
-    void SetUsingParam(const CSettingParam& param);
+    // 0, or the errno of a save that failed: the record is taken for this run all the same, and the
+    // next save tries to write it again.
+    int SetUsingParam(const CSettingParam& param);
+    // The file the settings are saved in.
+    std::string GetSettingsFile() const;
 
 private:
     CSettingParamManage() : CSettingParamManage(nullptr) {}
+    CRegistryHive* Hive() const;
 
     HKEY hive;
     CSettingParam factoryParam;     // immutable after construction

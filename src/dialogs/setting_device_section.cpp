@@ -193,7 +193,7 @@ void CSettingDeviceSection::OnConnect() {
         CSettingParam changed = current;
         changed.wifideviceip = address;
         changed.wifideviceport = port;
-        settings.SetUsingParam(changed);
+        dialog.SaveRecord(changed);
     }
     const bool started = viewer->PreviewDevice(kWifiDeviceIndex, GetSelectedCaptureResolution());
     EnableWifiFields(!started);

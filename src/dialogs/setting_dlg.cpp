@@ -183,6 +183,15 @@ QWidget* CSettingDlg::Control(int id) const {
 
 std::string CSettingDlg::Text(const StringKey& text) const { return strings.GetString(text); }
 
+void CSettingDlg::SaveRecord(const CSettingParam& record) {
+    // The record serves this run whatever happens; the user must know that it will not be there next
+    // time, and why.
+    if (const int error = settings.SetUsingParam(record); error != 0) {
+        ShowAlert(Format(Text(keys::kAlertCannotWriteFile),
+                         settings.GetSettingsFile() + ": " + SystemErrorText(error)));
+    }
+}
+
 std::string CSettingDlg::TextOf(int id) const {
     const QWidget* widget = Control(id);
     if (const auto* edit = qobject_cast<const QLineEdit*>(widget)) return edit->text().toStdString();
@@ -399,7 +408,7 @@ void CSettingDlg::OnApply() {
         return;
     }
 
-    settings.SetUsingParam(record);
+    SaveRecord(record);
     CSavingLoactionManage(&settings).CreateResourceFolders();
     accept();
 }

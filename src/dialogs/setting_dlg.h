@@ -104,6 +104,8 @@ public:
     int32_t ShotsUnit() const { return shotsUnit; }
     int32_t TimesUnit() const { return timesUnit; }
     std::string Text(const StringKey& text) const;
+    // Hands `record` to the settings manager; a save that failed is told with the system's reason.
+    void SaveRecord(const CSettingParam& record);
     // The edit or list's text as UTF-8.
     std::string TextOf(int id) const;
 

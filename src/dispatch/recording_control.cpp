@@ -1,5 +1,6 @@
 #include "dispatch/recording_control.h"
 
+#include "localization/localizable_string.h"
 #include "recording/recording_slot.h"
 
 namespace orvane {
@@ -9,6 +10,8 @@ bool CRecordingControl::StartRecording(const std::string& path, int32_t framesPe
     return orvane::StartRecording(path, framesPerSecond);
 }
 
-void CRecordingControl::StopRecording() { orvane::StopRecording(); }
+void CRecordingControl::StopRecording() {
+    orvane::StopRecording(CLocalizableString::GetInstance()->GetString(keys::kAlertCannotWriteFile));
+}
 
 }  // namespace orvane

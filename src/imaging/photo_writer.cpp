@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 extern "C" {
@@ -33,6 +35,8 @@ constexpr int kJpegFlags = TJFLAG_BOTTOMUP | TJFLAG_ACCURATEDCT;
 constexpr int32_t kMaxJpegSide = 65535;
 
 constexpr int kScaleFlags = SWS_BICUBIC;
+// Room after the scaler's input and output for its reads and writes past the last row.
+constexpr size_t kScalerSlack = 64;
 
 bool SideFits(int32_t side) { return side > 0 && side <= kMaxJpegSide; }
 
@@ -106,15 +110,30 @@ FrameBuffer ResizeBitmap(const VideoFrame& bitmap, int32_t width, int32_t height
     SwsContextPtr scaler(sws_getContext(bitmap.width, bitmap.height, AV_PIX_FMT_BGR24, width, height,
                                         AV_PIX_FMT_BGR24, kScaleFlags, nullptr, nullptr, nullptr));
     if (!scaler) return {};
+    // The scaler's vector code reads and writes whole groups of bytes, past the end of the last row
+    // (a frame that ends at the end of a memory page faults): it works on copies with room behind
+    // them.
+    const size_t sourceBytes = static_cast<size_t>(bitmap.width) * 3 * static_cast<size_t>(bitmap.height);
+    const size_t targetBytes = static_cast<size_t>(width) * 3 * static_cast<size_t>(height);
+    std::vector<uint8_t> source;
+    std::vector<uint8_t> target;
+    try {
+        source.resize(sourceBytes + kScalerSlack);
+        target.resize(targetBytes + kScalerSlack);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    std::memcpy(source.data(), bitmap.bits, sourceBytes);
     // Both sides are bottom-up alike, so scaling them as they lie keeps the picture upright.
-    const uint8_t* const sourcePlanes[4] = {bitmap.bits, nullptr, nullptr, nullptr};
+    const uint8_t* const sourcePlanes[4] = {source.data(), nullptr, nullptr, nullptr};
     const int sourceStrides[4] = {3 * bitmap.width, 0, 0, 0};
-    uint8_t* const targetPlanes[4] = {result.Bits(), nullptr, nullptr, nullptr};
+    uint8_t* const targetPlanes[4] = {target.data(), nullptr, nullptr, nullptr};
     const int targetStrides[4] = {3 * width, 0, 0, 0};
     if (sws_scale(scaler.get(), sourcePlanes, sourceStrides, 0, bitmap.height, targetPlanes, targetStrides) !=
         height) {
         return {};
     }
+    std::memcpy(result.Bits(), target.data(), targetBytes);
     return result;
 }
 

@@ -1,18 +1,17 @@
 #include "media/folder_watch.h"
 #include "base/thread_name.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
+#include <filesystem>
 #include <system_error>
+
+#include "base/thread_name.h"
 
 namespace orvane {
 
@@ -30,21 +29,27 @@ constexpr int kMovePairingMs = 10;
 
 constexpr size_t kReadBufferSize = 8192;
 
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
+// Folders appearing or leaving where the way to a missing root goes.
+constexpr uint32_t kWayMask = IN_CREATE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
-bool IsDotEntry(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+bool IsFolder(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
 }
 
-// A real folder, not a link to one.
-bool IsFolderEntry(DIR* dir, const dirent* entry) {
-    if (entry->d_type == DT_DIR) return true;
-    if (entry->d_type != DT_UNKNOWN) return false;
-    struct stat st {};
-    return ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+// The folder part of an absolute path ("/" for a path right below the root, empty for "/" itself).
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos || path.size() <= 1) return {};
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The name that follows `folder` on the way to `path`, which lies below it.
+std::string NextOnTheWay(const std::string& folder, const std::string& path) {
+    const size_t start = folder == "/" ? 1 : folder.size() + 1;
+    if (path.size() <= start) return {};
+    const size_t end = path.find('/', start);
+    return path.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -108,11 +113,12 @@ void CFolderWatch::InjectEvents(std::vector<char> events) {
 void CFolderWatch::WatchThreadProc(std::string root) {
     NameThisThread("orv-watch");
     watchedRoot = std::move(root);
+    while (watchedRoot.size() > 1 && watchedRoot.back() == '/') watchedRoot.pop_back();
     inotifyFd.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    if (inotifyFd.Get() >= 0) AddTree("");
+    if (inotifyFd.Get() >= 0 && !watchedRoot.empty()) ArmRoot();
 
     alignas(inotify_event) char buffer[kReadBufferSize];
-    while (rootWatch >= 0) {
+    while (rootWatch >= 0 || wayWatch >= 0) {
         pollfd fds[2] = {{inotifyFd.Get(), POLLIN, 0}, {wakeFd.Get(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, pendingMove ? kMovePairingMs : -1);
         if (ready < 0) {
@@ -143,11 +149,16 @@ void CFolderWatch::WatchThreadProc(std::string root) {
             break;
         }
         if (rootGone) {
-            // Whatever lay below the root is gone or elsewhere now; let the shown folder be listed again.
+            // Whatever lay below the root is gone or elsewhere now; let the shown folder be listed again,
+            // and wait for the root to come back.
             FlushPendingMove();
             Deliver();
             receiver(std::nullopt);
-            break;
+            // Made again already (moved away and replaced): what it holds may predate the new watches.
+            if (ArmRoot()) receiver(std::nullopt);
+        } else if (wayChanged && ArmRoot()) {
+            // The root is back, with whatever was made in it meanwhile.
+            receiver(std::nullopt);
         }
     }
 
@@ -156,7 +167,47 @@ void CFolderWatch::WatchThreadProc(std::string root) {
     pendingMove.reset();
     rootWatch = -1;
     rootGone = false;
+    wayWatch = -1;
+    wayFolder.clear();
+    wayChanged = false;
     inotifyFd.Reset();
+}
+
+bool CFolderWatch::ArmRoot() {
+    DropTree();
+    rootGone = false;
+    wayChanged = false;
+    // A folder made between a look and the watch that follows it would go unseen: look again after
+    // every watch, until the way stands still.
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        if (IsFolder(watchedRoot)) {
+            AddTree("");
+            if (rootWatch >= 0) {
+                if (wayWatch >= 0) ::inotify_rm_watch(inotifyFd.Get(), wayWatch);
+                wayWatch = -1;
+                wayFolder.clear();
+                return true;
+            }
+        }
+        std::string folder = FolderOf(watchedRoot);
+        while (!folder.empty() && !IsFolder(folder)) folder = FolderOf(folder);
+        if (folder.empty()) break;
+        const int wd = ::inotify_add_watch(inotifyFd.Get(), folder.c_str(), kWayMask);
+        if (wd < 0) break;
+        if (wayWatch >= 0 && wayWatch != wd) ::inotify_rm_watch(inotifyFd.Get(), wayWatch);
+        wayWatch = wd;
+        wayFolder = folder;
+        const std::string next = folder == "/" ? "/" + NextOnTheWay(folder, watchedRoot)
+                                               : folder + "/" + NextOnTheWay(folder, watchedRoot);
+        if (!IsFolder(next)) return false;
+    }
+    return false;
+}
+
+void CFolderWatch::DropTree() {
+    for (const auto& [wd, folder] : watchedFolders) ::inotify_rm_watch(inotifyFd.Get(), wd);
+    watchedFolders.clear();
+    rootWatch = -1;
 }
 
 void CFolderWatch::Decode(const char* bytes, size_t length) {
@@ -174,6 +225,16 @@ void CFolderWatch::Decode(const char* bytes, size_t length) {
             Deliver();
             receiver(std::nullopt);
             Resync();
+            continue;
+        }
+        if (event.wd == wayWatch && wayWatch >= 0) {
+            // On the way to a missing root: the next folder made or moved in, or this folder gone.
+            if ((event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0) {
+                if ((event.mask & IN_IGNORED) != 0) wayWatch = -1;
+                wayChanged = true;
+            } else if (name == NextOnTheWay(wayFolder, watchedRoot)) {
+                wayChanged = true;
+            }
             continue;
         }
         const auto watch = watchedFolders.find(event.wd);
@@ -247,17 +308,12 @@ void CFolderWatch::AddTree(const std::string& relative) {
         if (!watchedFolders.emplace(wd, folder).second) continue;
         if (folder.empty()) rootWatch = wd;
 
-        const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (folder.empty() ? 0 : O_NOFOLLOW);
-        const int dirFd = ::open(path.c_str(), flags);
-        if (dirFd < 0) continue;
-        DirHandle dir(::fdopendir(dirFd));
-        if (!dir) {
-            ::close(dirFd);
-            continue;
-        }
-        while (const dirent* entry = ::readdir(dir.get())) {
-            if (IsDotEntry(entry->d_name) || !IsFolderEntry(dir.get(), entry)) continue;
-            folders.push_back(Join(folder, entry->d_name));
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+            // A real folder, not a link to one.
+            std::error_code typeError;
+            if (!it->is_symlink(typeError) && it->is_directory(typeError))
+                folders.push_back(Join(folder, it->path().filename().string()));
         }
     }
 }
@@ -282,6 +338,11 @@ void CFolderWatch::RenameTree(const std::string& from, const std::string& to) {
 void CFolderWatch::Resync() {
     // Folders made, moved or removed while changes were lost: walk the tree again. Folders still there
     // keep their watch descriptors; the ones no longer found are let go.
+    if (rootWatch < 0) {
+        // Waiting for the root: the overflow may have hidden its return.
+        wayChanged = true;
+        return;
+    }
     std::map<int, std::string> previous;
     previous.swap(watchedFolders);
     rootWatch = -1;

@@ -34,10 +34,15 @@ struct ChangeRecord {
 // queue overflowed) and whatever is shown must be listed again.
 using ChangeBlock = std::optional<std::vector<ChangeRecord>>;
 
-// Watches a storage-root tree on a thread of its own: one inotify watch per folder, added as folders
-// appear and dropped as they leave. Renames within the tree, paired by cookie, give an old-name and a
-// new-name record; a name moved out of the tree is removed, one moved in is added. Symbolic links below
-// the root are not followed.
+// Watches a storage-root tree on a thread of its own ("orv-watch"): one inotify watch per folder, added
+// as folders appear and dropped as they leave. Renames within the tree, paired by cookie, give an
+// old-name and a new-name record; a name moved out of the tree is removed, one moved in is added.
+// Symbolic links below the root are not followed.
+//
+// A root that is missing, or that is deleted or moved away later (after a lost-changes block), is
+// waited for: the nearest folder above it that exists is watched for the next folder on the way to it,
+// and once the root is there again the tree is watched anew and a lost-changes block tells the
+// receiver to list what it shows again. Nothing polls.
 //
 // Start, Stop and InjectEvents are for one controlling thread (the interface thread); the receiver
 // runs on the watch thread and must only hand the block on.
@@ -52,9 +57,8 @@ public:
     CFolderWatch& operator=(const CFolderWatch&) = delete;
 
     // Starts the watch thread on `root` and every folder below it. False, with nothing started, when a
-    // thread was started and not yet stopped, or the thread cannot be started. A root that cannot be watched
-    // (missing, not a folder, no inotify left) ends the thread at once and silently; so does the root itself
-    // being deleted or moved later, after a lost-changes block.
+    // thread was started and not yet stopped, or the thread cannot be started. Without inotify (none
+    // left) the thread ends at once and silently; a root that is not there is waited for.
     bool Start(const std::string& root);
     // Signals the thread and joins it; when it returns no folder is watched any more. Works whatever the
     // root's permissions. Nothing happens when no thread was started.
@@ -81,6 +85,10 @@ private:
     void RemoveTree(const std::string& relative);
     void RenameTree(const std::string& from, const std::string& to);
     void Resync();
+    // Drops the watches of the tree that went away and watches the root again, or the way to it.
+    // True when the root is watched.
+    bool ArmRoot();
+    void DropTree();
     std::string FullPath(const std::string& relative) const;
 
     BlockReceiver receiver;
@@ -99,6 +107,11 @@ private:
     std::vector<ChangeRecord> records;          // the block being filled
     std::optional<PendingMove> pendingMove;     // a moved-from record still looking for its moved-to
     bool rootGone = false;
+    // While the root is missing: the watch on the nearest folder above it that exists, that folder, and
+    // whether something there may have brought the way to the root back.
+    int wayWatch = -1;
+    std::string wayFolder;
+    bool wayChanged = false;
 };
 
 }  // namespace orvane

@@ -1,12 +1,12 @@
 #include "media/resources_browser_model.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
-#include <memory>
+#include <filesystem>
+#include <string_view>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "base/alert_sink.h"
 #include "base/thread_name.h"
@@ -19,21 +19,10 @@ constexpr auto kQuietTime = std::chrono::milliseconds(50);
 
 const char* const kThreadFailureText = "Thread of monitoring orvane path  run failure";
 
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
-bool IsDotEntry(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-// Links count as what they point to, as in the file manager.
-bool IsFolderEntry(DIR* dir, const dirent* entry) {
-    if (entry->d_type == DT_DIR) return true;
-    if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) return false;
-    struct stat st {};
-    return ::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+// Whether `folder` is `gone` or lies below it.
+bool IsSameOrBelow(const std::string& folder, const std::string& gone) {
+    return folder.size() >= gone.size() && folder.compare(0, gone.size(), gone) == 0 &&
+           (folder.size() == gone.size() || folder[gone.size()] == '/');
 }
 
 }  // namespace
@@ -101,15 +90,15 @@ void CResourcesBrowserModel::SetFolder(const std::string& path, bool scrollToEnd
 void CResourcesBrowserModel::ListFolder() {
     const std::string folder = GetFolder();
     if (folder.empty()) return;
-    DirHandle dir(::opendir(folder.c_str()));
-    if (!dir) return;
     std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        if (IsDotEntry(entry->d_name) || !IsMediaName(entry->d_name) || IsFolderEntry(dir.get(), entry))
-            continue;
-        names.emplace_back(entry->d_name);
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::string name = it->path().filename().string();
+        // Links count as what they point to, as in the file manager.
+        std::error_code typeError;
+        if (!IsMediaName(name) || it->is_directory(typeError)) continue;
+        names.push_back(std::move(name));
     }
-    dir.reset();
     // The directory gives its names in no particular order; the list is kept ascending so that the
     // newest saved file, with the highest number, comes last and the sorted operations hold.
     std::sort(names.begin(), names.end());
@@ -166,7 +155,10 @@ bool CResourcesBrowserModel::RemoveItem(const std::string& name) {
 }
 
 bool CResourcesBrowserModel::ProcessChange(uint32_t action, const std::string& name) {
-    if (action == kActionAdded) return false;
+    return ApplyChanges({ChangeRecord{action, name}});
+}
+
+bool CResourcesBrowserModel::ApplyChanges(const std::vector<ChangeRecord>& records) {
     std::string root;
     std::string folder;
     {
@@ -175,39 +167,75 @@ bool CResourcesBrowserModel::ProcessChange(uint32_t action, const std::string& n
         folder = currentFolder;
     }
     if (folder.empty()) return false;
+    // The shown folder relative to the root; a folder outside the root matches no record.
+    const bool inside = folder.size() > root.size() + 1 && folder.compare(0, root.size(), root) == 0 &&
+                        folder[root.size()] == '/';
+    const std::string_view shown = inside ? std::string_view(folder).substr(root.size() + 1) : std::string_view();
 
-    if (action == kActionRemoved || action == kActionRenamedOldName) {
-        // The shown folder went away, by itself or with a folder above it (a file manager's trash moves
-        // only the top folder).
-        const std::string gone = root + "/" + name;
-        if (folder.size() >= gone.size() && folder.compare(0, gone.size(), gone) == 0 &&
-            (folder.size() == gone.size() || folder[gone.size()] == '/')) {
+    // What the records leave of each name of the shown folder, the last record of a name deciding:
+    // listed (renamed to it) or not (removed, renamed away).
+    std::unordered_map<std::string, bool> listed;
+    bool repaint = false;
+    bool removal = false;
+    for (const ChangeRecord& record : records) {
+        const uint32_t action = record.action;
+        if (action != kActionRemoved && action != kActionRenamedOldName && action != kActionRenamedNewName)
+            continue;
+        if (action != kActionRenamedNewName && IsSameOrBelow(folder, root + "/" + record.name)) {
+            // The shown folder went away, by itself or with a folder above it (a file manager's trash
+            // moves only the top folder): nothing is shown any more, whatever else the block says.
             SetFolder("", false);
             return true;
         }
+        const size_t slash = record.name.rfind('/');
+        if (slash == std::string::npos || !inside || std::string_view(record.name).substr(0, slash) != shown)
+            continue;
+        std::string fileName = record.name.substr(slash + 1);
+        if (!IsMediaName(fileName)) continue;
+        repaint = true;
+        removal = removal || action == kActionRemoved;
+        listed[std::move(fileName)] = action == kActionRenamedNewName;
+    }
+    if (listed.empty()) {
+        if (removal) RequestUpdateScrollRange();
+        return repaint;
     }
 
-    const size_t slash = name.rfind('/');
-    if (slash == std::string::npos) return false;
-    if (root + "/" + name.substr(0, slash) != folder) return false;
-    const std::string fileName = name.substr(slash + 1);
-    if (!IsMediaName(fileName)) return false;
-
-    switch (action) {
-        case kActionRemoved:
-            RemoveItem(fileName);
-            RequestUpdateScrollRange();
-            return true;
-        case kActionRenamedOldName:
-            // The count changed, so the range must follow or the last row could not be scrolled to.
-            if (RemoveItem(fileName)) RequestUpdateScrollRange();
-            return true;
-        case kActionRenamedNewName:
-            if (InsertItemSorted(fileName)) RequestUpdateScrollRange();
-            return true;
-        default:
-            return false;
+    bool countChanged = false;
+    {
+        std::lock_guard guard(itemsLock);
+        // Another folder shown meanwhile has been listed afresh.
+        if (currentFolder != folder) return repaint;
+        std::vector<std::string> toInsert;
+        std::unordered_set<std::string> toRemove;
+        {
+            const std::unordered_set<std::string_view> present(items.begin(), items.end());
+            for (auto& [name, wanted] : listed) {
+                const bool there = present.contains(name);
+                if (wanted && !there) toInsert.push_back(name);
+                if (!wanted && there) toRemove.insert(name);
+            }
+        }
+        if (!toInsert.empty() || !toRemove.empty()) {
+            // One pass over the list: each new name goes before the first greater item, as a sorted
+            // insertion one by one would put it, and each removed name loses its first occurrence.
+            std::sort(toInsert.begin(), toInsert.end());
+            std::vector<std::string> merged;
+            merged.reserve(items.size() + toInsert.size());
+            size_t next = 0;
+            for (std::string& item : items) {
+                while (next < toInsert.size() && toInsert[next] < item) merged.push_back(std::move(toInsert[next++]));
+                if (!toRemove.empty() && toRemove.erase(item) > 0) continue;
+                merged.push_back(std::move(item));
+            }
+            while (next < toInsert.size()) merged.push_back(std::move(toInsert[next++]));
+            countChanged = merged.size() != items.size() || !toInsert.empty();
+            items.swap(merged);
+        }
     }
+    // The count changed, so the range must follow or the last row could not be scrolled to.
+    if (removal || countChanged) RequestUpdateScrollRange();
+    return repaint;
 }
 
 void CResourcesBrowserModel::StopWatching() { watch.Stop(); }
@@ -279,19 +307,25 @@ void CResourcesBrowserModel::ChangeConsumerProc() {
     std::unique_lock lock(queueLock);
     while (consumerRunning) {
         if (!changeQueue.empty()) {
-            ChangeBlock block = std::move(changeQueue.front());
-            changeQueue.pop_front();
+            // Everything queued at once: a storm of changes is merged into the list in one pass.
+            std::deque<ChangeBlock> blocks;
+            blocks.swap(changeQueue);
             lock.unlock();
             lastBlockTime = Clock::now();
-            if (!block) {
-                rescanPending = true;
-                repaintPending = true;
-            } else {
-                for (const ChangeRecord& record : *block) {
-                    if (ProcessChange(record.action, record.name)) repaintPending = true;
+            std::vector<ChangeRecord> records;
+            for (ChangeBlock& block : blocks) {
+                if (!block) {
+                    rescanPending = true;
+                    repaintPending = true;
+                } else if (records.empty()) {
+                    records = std::move(*block);
+                } else {
+                    records.insert(records.end(), std::make_move_iterator(block->begin()),
+                                   std::make_move_iterator(block->end()));
                 }
             }
-            block.reset();
+            blocks.clear();
+            if (ApplyChanges(records)) repaintPending = true;
             lock.lock();
             continue;
         }

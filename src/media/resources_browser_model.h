@@ -83,6 +83,9 @@ public:
     // must be repainted. Removal or renaming away of the shown folder, or of a folder it lies in, empties
     // the panel; additions, modifications, non-media names and other folders change nothing.
     bool ProcessChange(uint32_t action, const std::string& name);
+    // Applies a block of change records in their order, as ProcessChange one by one would, but with a
+    // single pass over the list; true when the panel must be repainted.
+    bool ApplyChanges(const std::vector<ChangeRecord>& records);
 
     // Ends the watch thread. Interface thread.
     void StopWatching();

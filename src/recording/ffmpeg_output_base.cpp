@@ -31,6 +31,10 @@ void FFMPEGOutputBase::Start(const std::string& path, int32_t fps) {
     writeError.store(0);
     SetErrorText("");
     {
+        std::lock_guard<std::mutex> guard(textLock);
+        closeErrorText.clear();
+    }
+    {
         std::lock_guard<std::mutex> guard(queueLock);
         stop = false;
     }
@@ -49,9 +53,17 @@ int32_t FFMPEGOutputBase::Close() {
 
     int32_t result = 0;
     if (opened) {
-        result = encoder->Finish();
+        const int finished = encoder->Finish();
         encoder.reset();
         opened = false;
+        // The first failure is the one the user can act on (the disk filled during the recording);
+        // the trailer then fails for the same reason.
+        const int duringRecording = writeError.load(std::memory_order_acquire);
+        result = duringRecording < 0 ? duringRecording : finished;
+        if (result < 0) {
+            std::lock_guard<std::mutex> guard(textLock);
+            closeErrorText = MovieFileEncoder::ErrorText(result);
+        }
     }
     std::lock_guard<std::mutex> guard(queueLock);
     frameQueue.clear();
@@ -102,6 +114,11 @@ uint64_t FFMPEGOutputBase::GetWrittenBytes() const { return writtenBytes.load(st
 std::string FFMPEGOutputBase::GetErrorText() const {
     std::lock_guard<std::mutex> guard(textLock);
     return errorText;
+}
+
+std::string FFMPEGOutputBase::GetCloseErrorText() const {
+    std::lock_guard<std::mutex> guard(textLock);
+    return closeErrorText;
 }
 
 void FFMPEGOutputBase::EncodeFrame(int64_t pts, const uint8_t* bytes) {

@@ -33,6 +33,7 @@ public:
     std::string GetFileName() const override;
     uint64_t GetWrittenBytes() const override;
     std::string GetErrorText() const override;
+    std::string GetCloseErrorText() const override;
 
 protected:
     explicit FFMPEGOutputBase(const MovieContainer& container);
@@ -76,8 +77,9 @@ private:
     std::atomic<uint64_t> writtenBytes{0};
     std::atomic<int> writeError{0};  // set by the worker when the file stopped taking data
 
-    mutable std::mutex textLock;  // guards errorText
+    mutable std::mutex textLock;  // guards errorText and closeErrorText
     std::string errorText;
+    std::string closeErrorText;
 };
 
 }  // namespace orvane

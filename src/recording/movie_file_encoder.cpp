@@ -19,15 +19,6 @@ constexpr int kRounding = AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX;
 
 }  // namespace
 
-void MovieFileEncoder::Deleter::operator()(AVFormatContext* context) const {
-    if (context->pb != nullptr && (context->oformat->flags & AVFMT_NOFILE) == 0) avio_closep(&context->pb);
-    avformat_free_context(context);
-}
-void MovieFileEncoder::Deleter::operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-void MovieFileEncoder::Deleter::operator()(AVFrame* frame) const { av_frame_free(&frame); }
-void MovieFileEncoder::Deleter::operator()(AVPacket* packet) const { av_packet_free(&packet); }
-void MovieFileEncoder::Deleter::operator()(SwsContext* context) const { sws_freeContext(context); }
-
 MovieFileEncoder::MovieFileEncoder() = default;
 MovieFileEncoder::~MovieFileEncoder() = default;
 
@@ -51,11 +42,11 @@ bool MovieFileEncoder::Open(const std::string& fileName, const MovieContainer& c
         errorText = "Codec not found";
         return false;
     }
-    std::unique_ptr<AVFormatContext, Deleter> newFormat(rawFormat);
+    AvOutputContext newFormat(rawFormat);
 
     errorText = "Codec not open codec";
     AVStream* newStream = avformat_new_stream(newFormat.get(), nullptr);
-    std::unique_ptr<AVCodecContext, Deleter> newCodec(avcodec_alloc_context3(encoder));
+    AvCodecContextPtr newCodec(avcodec_alloc_context3(encoder));
     if (newStream == nullptr || newCodec == nullptr) return false;
     newStream->id = static_cast<int>(newFormat->nb_streams) - 1;
 
@@ -76,14 +67,14 @@ bool MovieFileEncoder::Open(const std::string& fileName, const MovieContainer& c
     newStream->time_base = c->time_base;
 
 
-    std::unique_ptr<AVFrame, Deleter> newPicture(av_frame_alloc());
-    std::unique_ptr<AVPacket, Deleter> newPacket(av_packet_alloc());
+    AvFramePtr newPicture(av_frame_alloc());
+    AvPacketPtr newPacket(av_packet_alloc());
     if (newPicture == nullptr || newPacket == nullptr) return false;
     newPicture->format = AV_PIX_FMT_YUV420P;
     newPicture->width = frameWidth;
     newPicture->height = frameHeight;
     if (av_frame_get_buffer(newPicture.get(), 0) < 0) return false;
-    std::unique_ptr<SwsContext, Deleter> newConverter(
+    SwsContextPtr newConverter(
         sws_getContext(frameWidth, frameHeight, AV_PIX_FMT_BGR24, c->width, c->height, AV_PIX_FMT_YUV420P, 0,
                        nullptr, nullptr, nullptr));
     if (newConverter == nullptr) return false;

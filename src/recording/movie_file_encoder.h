@@ -1,15 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
-struct AVStream;
-struct SwsContext;
+#include "base/av_handles.h"
 
 namespace orvane {
 
@@ -53,21 +47,13 @@ public:
     static std::string ErrorText(int error);
 
 private:
-    struct Deleter {
-        void operator()(AVFormatContext* context) const;
-        void operator()(AVCodecContext* context) const;
-        void operator()(AVFrame* frame) const;
-        void operator()(AVPacket* packet) const;
-        void operator()(SwsContext* context) const;
-    };
-
     int WritePackets(EncodeResult& result);
 
-    std::unique_ptr<AVFormatContext, Deleter> format;  // owns the file (pb) while open
-    std::unique_ptr<AVCodecContext, Deleter> codec;
-    std::unique_ptr<AVFrame, Deleter> picture;
-    std::unique_ptr<AVPacket, Deleter> packet;
-    std::unique_ptr<SwsContext, Deleter> converter;
+    AvOutputContext format;  // owns the file (pb) while open
+    AvCodecContextPtr codec;
+    AvFramePtr picture;
+    AvPacketPtr packet;
+    SwsContextPtr converter;
     AVStream* stream = nullptr;  // owned by format
     int32_t width = 0;
     int32_t height = 0;

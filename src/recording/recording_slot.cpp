@@ -1,10 +1,11 @@
 #include "recording/recording_slot.h"
 
-#include <sys/stat.h>
-
+#include "base/alert_sink.h"
+#include "base/text.h"
 #include "config/setting_param_manage.h"
 #include "recording/ffmpeg_avi_output.h"
 #include "recording/ffmpeg_output.h"
+#include "recording/first_video_frame.h"
 #include "recording/saved_file_sink.h"
 
 namespace orvane {
@@ -41,19 +42,26 @@ bool StartRecording(const std::string& path, int32_t framesPerSecond, const CSet
     return true;
 }
 
-void StopRecording() {
-    std::string fileName;
+void StopRecording(const std::string& cannotWriteText) {
+    std::unique_ptr<IVideoOutput> output;
     {
         std::lock_guard<std::mutex> guard(g_recordingLock);
-        if (g_recordingOutput == nullptr) return;
-        g_recordingOutput->Close();
-        fileName = g_recordingOutput->GetFileName();
-        g_recordingOutput.reset();
+        output = std::move(g_recordingOutput);
     }
-    // A recording that never received a frame created no file; announcing one would put a
-    // movie into the panel that cannot be opened.
-    struct stat info {};
-    if (::stat(fileName.c_str(), &info) == 0 && S_ISREG(info.st_mode)) AddSavedFile(fileName);
+    if (output == nullptr) return;
+    // Closing encodes up to a queue of frames and writes the index: the streaming thread, which takes
+    // the lock for every frame, must not wait for that.
+    const bool closed = output->Close() >= 0;
+    const std::string fileName = output->GetFileName();
+    const std::string reason = output->GetCloseErrorText();
+    output.reset();
+
+    if (!closed) {
+        ShowAlert(Format(cannotWriteText, fileName + ": " + reason));
+    }
+    // A recording that never received a frame created no file, and a disk that filled before the
+    // first frames reached it left one that nothing can play: neither is put into the panel.
+    if (IsPlayableMovie(fileName)) AddSavedFile(fileName);
 }
 
 }  // namespace orvane

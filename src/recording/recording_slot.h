@@ -24,9 +24,11 @@ bool StartRecording(const std::string& path, int32_t framesPerSecond);
 // The same with the settings taken from `settings` instead of the process-wide manager.
 bool StartRecording(const std::string& path, int32_t framesPerSecond, const CSettingParamManage& settings);
 
-// Interface thread. Finishes the running recording (blocking the streaming thread's next frame until
-// the queued frames are written), then announces the movie through AddSavedFile when the file
-// exists. Nothing when no recording runs.
-void StopRecording();
+// Interface thread. Takes the running recording out of the slot, so that the streaming thread goes on
+// at once, and finishes it: the queued frames are encoded and the file is closed. A file that could
+// not be written whole is told with an alert ("Cannot write file: ..."); the movie is announced
+// through AddSavedFile only when its first picture decodes. Nothing when no recording runs.
+// `cannotWriteText`: the alert's text in the user's language, with one %s for the file and the reason.
+void StopRecording(const std::string& cannotWriteText = "Cannot write file: %s");
 
 }  // namespace orvane

@@ -19,7 +19,9 @@ public:
     // worker. The file is created by the first frame, which brings the frame size.
     virtual void Start(const std::string& path, int32_t framesPerSecond) = 0;
     // Encodes every frame still waiting, finishes the file and ends the worker. Blocks until done.
-    // 0, or a negative value when the file could not be finished.
+    // 0, or a negative value when the file could not be written whole (a full disk during the
+    // recording or at its end: the final packets, the container's index); GetCloseErrorText() then
+    // says why. Whatever reached the disk stays there.
     virtual int32_t Close() = 0;
     // `bits`: width x height pixels of BGR24, bottom row first, rows of 3 x width bytes. 0 when the
     // frame was taken or dropped; negative when the file cannot be opened or written, with the reason
@@ -31,6 +33,9 @@ public:
     virtual uint64_t GetWrittenBytes() const = 0;
     // Why the last WriteFrame failed; empty after a successful open.
     virtual std::string GetErrorText() const = 0;
+    // Why the last Close reported a failure, in the system's words ("No space left on device"); empty
+    // when it did not.
+    virtual std::string GetCloseErrorText() const { return {}; }
 };
 
 }  // namespace orvane

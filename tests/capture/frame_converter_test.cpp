@@ -8,11 +8,21 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace orvane {
 namespace {
+
+// A sample file of tests/data, byte for byte.
+std::vector<uint8_t> Sample(const std::string& name) {
+    std::ifstream in(std::string(ORVANE_TEST_DATA) + "/" + name, std::ios::binary);
+    EXPECT_TRUE(in.good()) << name;
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 struct Rgb {
     int r, g, b;
@@ -299,6 +309,96 @@ TEST(FrameConverterTest, MjpgWithOnlyAWarningIsKept) {
     output.assign(output.size(), 0);
     EXPECT_TRUE(converter.Convert(warned.data(), warned.size(), output.data()));
     ExpectRedOverBlue(output.data(), 12);
+}
+
+TEST(FrameConverterTest, PaddedLinesAreReadOnlyAsFarAsTheFrameGoes) {
+    // The last line of a frame without its padding: bytesperline x height would be 7,450 bytes.
+    const std::vector<uint8_t> sample = Sample("uyvy_66x50_149_byte_lines_one_padding_short.yuv");
+    ASSERT_EQ(sample.size(), 7433u);
+    CFrameConverter converter;
+    ASSERT_TRUE(converter.Configure(V4L2_PIX_FMT_UYVY, 66, 50, 149));
+    std::vector<uint8_t> output(converter.OutputSize());
+    // An exact heap copy for the address sanitizer, an exact copy before a guard page for any build.
+    const std::vector<uint8_t> exact(sample);
+    ASSERT_TRUE(converter.Convert(exact.data(), exact.size(), output.data()));
+    ExpectRedOverBlue(output.data(), 3, 66, 50);
+    GuardedArea guarded(sample.size());
+    std::memcpy(guarded.data, sample.data(), sample.size());
+    output.assign(output.size(), 0);
+    ASSERT_TRUE(converter.Convert(guarded.data, sample.size(), output.data()));
+    ExpectRedOverBlue(output.data(), 3, 66, 50);
+
+    // The same for every packed format and padding, at widths the scaler's loops do not divide.
+    for (uint32_t format : {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_UYVY, V4L2_PIX_FMT_BGR24, V4L2_PIX_FMT_RGB24}) {
+        for (int width : {2, 18, 66, 424}) {
+            const size_t tight = static_cast<size_t>(width) * (format == V4L2_PIX_FMT_BGR24 ||
+                                                               format == V4L2_PIX_FMT_RGB24 ? 3 : 2);
+            for (size_t padding : {size_t{1}, size_t{17}, size_t{64}, size_t{200}}) {
+                SCOPED_TRACE(testing::Message() << "format " << std::hex << format << std::dec << " width "
+                                                << width << " padding " << padding);
+                constexpr int kRows = 10;
+                const size_t line = tight + padding;
+                std::vector<uint8_t> frame = RedOverBlue(format, width, kRows, line);
+                if (format == V4L2_PIX_FMT_BGR24 || format == V4L2_PIX_FMT_RGB24) {
+                    // Built tightly packed: spread the rows out to the line length.
+                    std::vector<uint8_t> spread(line * kRows, 0xEE);
+                    for (int row = 0; row < kRows; ++row)
+                        std::memcpy(&spread[row * line], &frame[row * tight], tight);
+                    frame.swap(spread);
+                }
+                frame.resize(frame.size() - padding);
+                ASSERT_TRUE(converter.Configure(format, width, kRows, static_cast<uint32_t>(line)));
+                GuardedArea input(frame.size());
+                std::memcpy(input.data, frame.data(), frame.size());
+                output.assign(converter.OutputSize(), 0);
+                ASSERT_TRUE(converter.Convert(input.data, frame.size(), output.data()));
+                ExpectRedOverBlue(output.data(), 3, width, kRows);
+                EXPECT_FALSE(converter.Convert(input.data, frame.size() - 1, output.data()));
+            }
+        }
+    }
+}
+
+TEST(FrameConverterTest, MjpgCutShortIsDroppedEvenWhenItEndsInAnEndMarker) {
+    const std::vector<uint8_t> endsInMarker = Sample("cut_mjpeg_frame_ending_in_ffd9.jpg");
+    const std::vector<uint8_t> noMarker = Sample("cut_mjpeg_frame_without_end_marker.jpg");
+    ASSERT_GE(endsInMarker.size(), 2u);
+    ASSERT_EQ(endsInMarker[endsInMarker.size() - 2], 0xFF);
+    ASSERT_EQ(endsInMarker.back(), 0xD9);
+
+    // The decoder alone takes it with no more than a warning, the lower third of the picture grey.
+    std::vector<uint8_t> output(160 * 120 * 3);
+    tjhandle bare = tjInitDecompress();
+    const int bareResult = tjDecompress2(bare, endsInMarker.data(), endsInMarker.size(), output.data(), 160,
+                                         0, 120, TJPF_BGR, 0);
+    const int bareCode = tjGetErrorCode(bare);
+    tjDestroy(bare);
+    ASSERT_EQ(bareResult, -1);
+    ASSERT_EQ(bareCode, TJERR_WARNING);
+
+    CFrameConverter converter;
+    ASSERT_TRUE(converter.Configure(V4L2_PIX_FMT_MJPEG, 160, 120));
+    GuardedArea input(endsInMarker.size());
+    std::memcpy(input.data, endsInMarker.data(), endsInMarker.size());
+    EXPECT_FALSE(converter.Convert(input.data, endsInMarker.size(), output.data()));
+    EXPECT_FALSE(converter.Convert(noMarker.data(), noMarker.size(), output.data()));
+}
+
+TEST(FrameConverterTest, MjpgIsTakenAsTheDecoderTakesIt) {
+    CFrameConverter converter;
+    std::vector<uint8_t> output;
+
+    // Bytes that are no JPEG after the end marker, ending in zeros.
+    const std::vector<uint8_t> junk = Sample("mjpeg_frame_with_trailing_junk.jpg");
+    ASSERT_TRUE(converter.Configure(V4L2_PIX_FMT_MJPEG, 160, 120));
+    output.assign(converter.OutputSize(), 0);
+    GuardedArea input(junk.size());
+    std::memcpy(input.data, junk.data(), junk.size());
+    EXPECT_TRUE(converter.Convert(input.data, junk.size(), output.data()));
+
+    // Of another size than the stream: it would not fit the output.
+    const std::vector<uint8_t> other = Sample("mjpeg_frame_of_another_size.jpg");
+    EXPECT_FALSE(converter.Convert(other.data(), other.size(), output.data()));
 }
 
 }  // namespace

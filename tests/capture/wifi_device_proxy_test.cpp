@@ -8,8 +8,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -165,6 +170,22 @@ std::chrono::microseconds ProcessCpuTime() {
     return std::chrono::duration_cast<std::chrono::microseconds>(us(usage.ru_utime) + us(usage.ru_stime));
 }
 
+// CPU time used so far by the thread of this process named `name`; negative when there is none.
+std::chrono::nanoseconds ThreadCpuTime(const std::string& name) {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string text;
+        if (!std::getline(comm, text) || text != name) continue;
+        const auto tid = static_cast<clockid_t>(std::stol(task.path().filename().string()));
+        // The per-thread CPU clock of any thread of the process, as pthread_getcpuclockid makes it.
+        const clockid_t clock = (~tid << 3) | 6;
+        timespec used{};
+        if (::clock_gettime(clock, &used) != 0) break;
+        return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
+    }
+    return std::chrono::nanoseconds(-1);
+}
+
 template <class D>
 int64_t Ms(D duration) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
@@ -280,6 +301,69 @@ TEST_F(WifiLinkEventsTest, PressWithoutViewerIsIgnored) {
     ASSERT_TRUE(connection.Valid());
     SendAndClose(*link, std::move(connection), "e");
     EXPECT_EQ(state.shotPending.load(), 0);
+}
+
+TEST_F(WifiLinkEventsTest, FloodingPeerIsReadAtTheCapWithoutTakingACoreAndAPressIsStillSeen) {
+    constexpr size_t kCap = 128 * 1024;
+    constexpr size_t kMostPerSecond = kCap + kWifiLinkReadBytes;  // the read that crosses the cap counts
+    TestDevice device(address);
+    ASSERT_TRUE(device.Listening());
+    auto link = MakeLink({.bytesPerSecond = kCap});
+
+    // Within the cap, a press right after a burst of other bytes is seen at once.
+    Fd connection = Connect(*link, device);
+    ASSERT_TRUE(connection.Valid());
+    ASSERT_TRUE(SendBytes(connection, std::string(20000, 'x')));
+    ASSERT_TRUE(WaitUntil([&] { return link->ReceivedBytes() == 20000; }, 3s));
+    ASSERT_TRUE(SendBytes(connection, "e"));
+    ASSERT_TRUE(WaitUntil([&] { return state.shotPending.load() == 1; }, 3s));
+    state.shotPending.store(0);
+
+    // The peer sends shutter bytes as fast as the link takes them, which as a stream are no press.
+    const int small = 16 * 1024;
+    ::setsockopt(connection.Get(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    const timeval patience{0, 100000};
+    ::setsockopt(connection.Get(), SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+    std::atomic<bool> flooding{true};
+    std::atomic<uint64_t> sent{20001};
+    std::thread peer([&] {
+        const std::string chunk(16 * 1024, static_cast<char>(kWifiShutterByte));
+        while (flooding.load()) {
+            const ssize_t n = ::send(connection.Get(), chunk.data(), chunk.size(), MSG_NOSIGNAL);
+            if (n > 0) sent.fetch_add(static_cast<uint64_t>(n));
+            if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+        }
+    });
+
+    ASSERT_TRUE(WaitUntil([&] { return link->ReceivedBytes() > 20001; }, 3s));
+    const auto cpuBefore = ThreadCpuTime("orv-wifi");
+    ASSERT_GE(cpuBefore.count(), 0) << "no link thread named orv-wifi";
+    const uint64_t receivedBefore = link->ReceivedBytes();
+    const auto wallBefore = Clock::now();
+    // Four seconds' worth of the cap take at least three of the link's seconds.
+    const bool flowed = WaitUntil([&] { return link->ReceivedBytes() >= receivedBefore + 4 * kCap; }, 30s);
+    const auto cpu = ThreadCpuTime("orv-wifi") - cpuBefore;
+    const auto wall = Clock::now() - wallBefore;
+    const uint64_t received = link->ReceivedBytes() - receivedBefore;
+    flooding.store(false);
+    peer.join();
+    ASSERT_TRUE(flowed);
+
+    const double seconds = std::chrono::duration<double>(wall).count();
+    const double share = std::chrono::duration<double>(cpu).count() / seconds;
+    std::printf("flooding peer: the link thread read %.0f KiB/s using %.2f %% of a core over %.1f s\n",
+                static_cast<double>(received) / 1024.0 / seconds, share * 100.0, seconds);
+    RecordProperty("link_thread_cpu_percent", std::to_string(share * 100.0));
+    EXPECT_LT(share, 0.2);
+    EXPECT_LE(received, kMostPerSecond * (static_cast<uint64_t>(seconds) + 2));
+    EXPECT_EQ(state.shotPending.load(), 0);
+
+    // Once what the peer sent is read, a press on its own is seen again.
+    ASSERT_TRUE(WaitUntil([&] { return link->ReceivedBytes() == sent.load(); }, 30s));
+    EXPECT_EQ(state.shotPending.load(), 0);
+    ASSERT_TRUE(SendBytes(connection, "e"));
+    EXPECT_TRUE(WaitUntil([&] { return state.shotPending.load() == 1; }, 3s));
+    link->Stop();
 }
 
 using WifiLinkLifecycleTest = WifiLinkTest;

@@ -5,6 +5,10 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
 
 #include "config/registry_hive.h"
 #include "support/sandbox.h"
@@ -223,6 +227,120 @@ TEST_F(RegistryTest, SaveIsAtomicAndAFailedSaveLeavesTheOldFile) {
     for (const auto& name : test::ListFolder(box.ConfigHome() + "/zentrova")) {
         EXPECT_EQ(name, "settings.conf") << "no temporary file is left behind";
     }
+}
+
+std::string LinkTarget(const std::string& path) {
+    char target[4096] = {};
+    const ssize_t size = ::readlink(path.c_str(), target, sizeof target - 1);
+    return size > 0 ? std::string(target, static_cast<size_t>(size)) : "";
+}
+
+TEST_F(RegistryTest, ByteOrderMarkInFrontIsSkipped) {
+    test::MakeFolders(box.ConfigHome() + "/zentrova");
+    const std::string sample = ReadFile(std::string(ORVANE_TEST_DATA) + "/settings_with_byte_order_mark.conf");
+    ASSERT_EQ(sample.rfind("\xEF\xBB\xBF[software", 0), 0u);
+    WriteFile(UserFile(), sample);
+
+    CRegistryHive hive(UserFile(), "");
+    EXPECT_FALSE(hive.HadDamagedFile());
+    CRegistry system(&hive);
+    ASSERT_TRUE(system.Open("software\\zentrova\\using\\system"));
+    std::string folder;
+    uint32_t value = 0;
+    EXPECT_TRUE(system.ReadText("resourcespath", folder));
+    EXPECT_EQ(folder, "/srv/microscope");
+    EXPECT_TRUE(system.ReadDword("moviesizemax", value));
+    EXPECT_EQ(value, 0x80u);
+    CRegistry shots(&hive);
+    ASSERT_TRUE(shots.Open("software\\zentrova\\using\\timedshot"));
+    EXPECT_TRUE(shots.ReadDword("shotsvalue", value));
+    EXPECT_EQ(value, 7u);
+    EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+TEST_F(RegistryTest, SymlinkedFileIsWrittenThroughItsLink) {
+    // A dotfile manager keeps the real file elsewhere and links it into place.
+    const std::string real = box / "home/dotfiles/zentrova/settings.conf";
+    test::MakeFolders(box / "home/dotfiles/zentrova");
+    test::MakeFolders(box.ConfigHome() + "/zentrova");
+    WriteFile(real, "[software\\zentrova\\using\\system]\n\"moviesizemax\"=dword:00000020\n");
+    ASSERT_EQ(::symlink("../../dotfiles/zentrova/settings.conf", UserFile().c_str()), 0);
+    {
+        CRegistryHive hive(UserFile(), "");
+        CRegistry key(&hive);
+        ASSERT_TRUE(key.Open("software\\zentrova\\using\\system", true));
+        ASSERT_TRUE(key.WriteDword("moviesizemax", 0x40));
+        EXPECT_TRUE(hive.Flush());
+    }
+    EXPECT_EQ(LinkTarget(UserFile()), "../../dotfiles/zentrova/settings.conf") << "the link was replaced";
+    EXPECT_NE(ReadFile(real).find("\"moviesizemax\"=dword:00000040"), std::string::npos);
+    EXPECT_EQ(test::ListFolder(box.ConfigHome() + "/zentrova"), std::vector<std::string>{"settings.conf"});
+    EXPECT_EQ(test::ListFolder(box / "home/dotfiles/zentrova"), std::vector<std::string>{"settings.conf"});
+}
+
+TEST_F(RegistryTest, DamagedSymlinkedFileIsKeptAsItWasNotAsALink) {
+    const std::string real = box / "dotfiles/settings.conf";
+    test::MakeFolders(box / "dotfiles");
+    test::MakeFolders(box.ConfigHome() + "/zentrova");
+    const std::string damaged = "[software\\zentrova\\using\\system]\n\"moviesizemax\"=dword:00000020\nnonsense\n";
+    WriteFile(real, damaged);
+    ASSERT_EQ(::symlink(real.c_str(), UserFile().c_str()), 0);
+
+    CRegistryHive hive(UserFile(), "");
+    ASSERT_TRUE(hive.HadDamagedFile());
+    {
+        CRegistry key(&hive);
+        ASSERT_TRUE(key.Open("software\\zentrova\\using\\system", true));
+        ASSERT_TRUE(key.WriteDword("language", 1));
+    }
+    // The copy holds the damaged text although the save replaced the file the link points to.
+    struct stat kept {};
+    ASSERT_EQ(::lstat((UserFile() + ".damaged").c_str(), &kept), 0);
+    EXPECT_TRUE(S_ISREG(kept.st_mode)) << "the copy is a link, whose target the save replaced";
+    EXPECT_EQ(ReadFile(UserFile() + ".damaged"), damaged);
+    EXPECT_EQ(LinkTarget(UserFile()), real);
+    EXPECT_NE(ReadFile(real).find("\"language\"=dword:00000001"), std::string::npos);
+    ASSERT_EQ(alerts.Alerts().size(), 1u);
+    EXPECT_NE(alerts.Alerts()[0].find(UserFile() + ".damaged"), std::string::npos);
+}
+
+TEST_F(RegistryTest, FullDiskSaveTellsTheReasonAndTheKeptCopyOnlyOnceASaveWorked) {
+    test::MakeFolders(box.ConfigHome() + "/zentrova");
+    const std::string damaged = "[software\\zentrova\\using\\system]\nnonsense\n";
+    WriteFile(UserFile(), damaged);
+    CRegistryHive hive(UserFile(), "");
+    ASSERT_TRUE(hive.HadDamagedFile());
+
+    // In a child, whose files may not grow beyond 16 bytes until it lifts the limit again.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{16, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        test::AlertRecorder childAlerts;
+        {
+            CRegistry key(&hive);
+            if (!key.Open("software\\zentrova\\using\\system", true) || !key.WriteDword("language", 1))
+                ::_exit(10);
+        }
+        if (hive.Save() != EFBIG) ::_exit(11);
+        if (!childAlerts.Alerts().empty()) ::_exit(12);  // nothing was saved, so nothing is claimed
+        if (ReadFile(UserFile()) != damaged) ::_exit(13);
+        errno = 0;
+        if (hive.Flush() || errno != EFBIG) ::_exit(14);
+
+        limit.rlim_cur = RLIM_INFINITY;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        if (hive.Save() != 0) ::_exit(15);
+        if (childAlerts.Alerts().size() != 1) ::_exit(16);
+        if (childAlerts.Alerts()[0].find(UserFile() + ".damaged,") == std::string::npos) ::_exit(17);
+        if (ReadFile(UserFile() + ".damaged") != damaged) ::_exit(18);
+        // One copy, though the first attempt made it already.
+        if (test::ListFolder(box.ConfigHome() + "/zentrova").size() != 2) ::_exit(19);
+        ::_exit(0);
+    }
+    EXPECT_EQ(test::WaitForChild(child), 0);
 }
 
 }  // namespace

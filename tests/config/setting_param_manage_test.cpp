@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
 #include "config/setting_param_manage.h"
@@ -100,6 +102,27 @@ TEST_F(SettingParamManageTest, SetUsingParamSavesAndKeepsThePreviousRecord) {
     EXPECT_EQ(loaded.GetRootPath(), "/srv/photos/zentrova");
     EXPECT_EQ(loaded.language, 1);
     EXPECT_TRUE(loaded.moviesize.IsUnset()) << "the movie size is not part of the stored tree";
+}
+
+TEST_F(SettingParamManageTest, SetUsingParamTellsWhyASaveFailedAndTheNextSaveCatchesUp) {
+    OpenHive(test::FullFactory());
+    CSettingParamManage manager(hive.get());
+    EXPECT_EQ(manager.GetSettingsFile(), UserFile());
+    // Where the settings folder should be, a file: nothing can be written below it.
+    const std::string folder = box.ConfigHome() + "/zentrova";
+    test::WriteFile(folder, "in the way");
+    CSettingParam next = manager.GetUsingParam();
+    next.moviesizemax = 512;
+    EXPECT_EQ(manager.SetUsingParam(next), ENOTDIR);
+    EXPECT_EQ(manager.GetUsingParam().moviesizemax, 512) << "the record holds for this run";
+
+    ::unlink(folder.c_str());
+    next.language = 1;
+    EXPECT_EQ(manager.SetUsingParam(next), 0);
+    CRegistryHive reread(UserFile(), FactoryFile());
+    CSettingParamManage restarted(&reread);
+    EXPECT_EQ(restarted.GetUsingParam().moviesizemax, 512);
+    EXPECT_EQ(restarted.GetUsingParam().language, 1);
 }
 
 TEST_F(SettingParamManageTest, ReadersOnOtherThreadsAlwaysSeeAWholeRecord) {

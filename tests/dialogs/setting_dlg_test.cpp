@@ -176,6 +176,22 @@ TEST_F(SettingDlgTest, FolderIsStoredWithoutItsTrailingSlashAndMustExist) {
     }
 }
 
+TEST_F(SettingDlgTest, ASaveThatFailedIsToldWithTheSystemsReason) {
+    // The settings folder turned into a file: the save cannot write, whoever runs the test.
+    const std::string folder = box.ConfigHome() + "/zentrova";
+    std::filesystem::remove_all(folder);
+    WriteFile(folder, "not a folder");
+    CSettingDlg& dlg = Open();
+    Type(kMaxSizeEdit, "512");
+    dlg.OnApply();
+    EXPECT_EQ(alerts.Alerts(),
+              std::vector<std::string>{Format(strings->GetString(keys::kAlertCannotWriteFile),
+                                              folder + "/settings.conf: Not a directory")});
+    // The settings hold for this run all the same.
+    EXPECT_TRUE(Accepted());
+    EXPECT_EQ(Using().moviesizemax, 512);
+}
+
 TEST_F(SettingDlgTest, OneMessagePerApplyInTheOrderOfTheChecks) {
     CSettingDlg& dlg = Open();
     Type(kShotsEdit, "0");

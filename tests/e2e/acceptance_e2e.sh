@@ -2,7 +2,8 @@
 # A user's session with the demo viewer on a virtual display, started on a damaged settings file:
 # thumbnails that follow the folder, a second start, full screen, the about box, the settings dialog
 # (storage folder, dated folders, MP4, Simplified Chinese), the camera's snapshot button, a movie and
-# a clean end. Every result is checked on the files written or on the windows the program shows.
+# a clean end. Every result is checked on the files written (the movie decoded by ffprobe) or on the
+# windows the program shows; every step waits for what it needs, never a fixed time.
 # Usage: acceptance_e2e.sh /path/to/orvane-demo
 set -uo pipefail
 
@@ -20,6 +21,7 @@ done
 name=acceptance_e2e
 # shellcheck source=e2e_lib.sh
 . "$(dirname "$0")/e2e_lib.sh"
+need_ffprobe
 # The text of a key in the Simplified Chinese strings.
 zh() { sed -n "s/^\"$1\" *= *\"\\(.*\\)\";.*/\\1/p" "$zh_strings" | head -1; }
 start_display
@@ -76,20 +78,22 @@ panel_shot() {
 panel_diff() { /usr/bin/compare -metric AE "$work/$1.png" "$work/$2.png" null: 2>&1 | cut -d' ' -f1; }
 panel_changed() { panel_shot now && [ "$(panel_diff "$1" now)" -gt 200 ]; }
 panel_back_to() { panel_shot now && [ "$(panel_diff "$1" now)" -lt 50 ]; }
+# The panel's pixels, to see when it stopped changing.
+panel_pixels() { panel_shot pixels && /usr/bin/identify -format '%#' "$work/pixels.png"; }
 
-sleep 3
+wait_preview 30 || fail "the preview did not start"
 alive "$demo_pid" || fail "the viewer ended by itself"
 
 # 1. The damaged settings file gives the factory values: English, photos in Documents, flat names.
 step="factory values"
 shots="$home/Documents/zentrova/Single Shots"
 park_pointer
-sleep 0.5
+toolbar_remember
+wait_steady 10 panel_pixels || fail "the thumbnail panel does not settle"
 panel_shot empty
 take_photo
 wait_for 20 has_files "$shots" "S*_0001.jpg" 1 || fail "no photo under the factory folder $shots"
 first=$(newest "$shots" "*.jpg")
-sleep 1
 decodes "$first" >/dev/null || fail "the photo does not decode"
 echo "factory photo: $first ($(decodes "$first"))"
 # The program writes its settings at start already; from the first write on the damaged file must
@@ -103,13 +107,14 @@ fi
 # outside leaves the panel as it was before that photo.
 step="thumbnails"
 wait_for 15 panel_changed empty || fail "the photo did not appear in the thumbnail panel"
-sleep 1
+wait_steady 10 panel_pixels || fail "the thumbnail panel does not settle"
 panel_shot one
+toolbar_ready || fail "the buttons did not come back after the photo"
 take_photo
 wait_for 20 has_files "$shots" "*.jpg" 2 || fail "no second photo"
 second=$(newest "$shots" "*.jpg")
 wait_for 15 panel_changed one || fail "the second photo did not appear in the thumbnail panel"
-sleep 1
+wait_steady 10 panel_pixels || fail "the thumbnail panel does not settle"
 panel_shot two
 # The new thumbnail comes after the first: the first one's place is unchanged.
 rm -f "$second"
@@ -125,7 +130,7 @@ second_pid=$!
 find_message() { xdotool search --onlyvisible --name "^Orvane$" | head -1; }
 wait_for 30 find_message || fail "the second start showed no message"
 box=$(find_message)
-sleep 0.5
+wait_steady 10 xdotool getwindowgeometry "$box" || fail "the message box does not settle"
 alive "$second_pid" || fail "the second start ended before its message was answered"
 xdotool windowfocus --sync "$box" 2>/dev/null
 xdotool key Return
@@ -149,7 +154,7 @@ is_back() {
   eval "$(xdotool getwindowgeometry --shell "$window")" && [ "$WIDTH" -eq "$win_w" ] && [ "$HEIGHT" -eq "$win_h" ]
 }
 wait_for 10 is_back || fail "Escape did not leave full screen (${WIDTH}x${HEIGHT})"
-sleep 1
+wait_steady 10 xdotool getwindowgeometry "$window" || fail "the window does not settle after full screen"
 eval "$(xdotool getwindowgeometry --shell "$window")"
 win_x=$X win_y=$Y
 echo "back from full screen: ${WIDTH}x${HEIGHT} at $X,$Y"
@@ -159,7 +164,7 @@ step="about box"
 about_button
 wait_for 10 find_named "^About$" || fail "the about box did not open"
 about=$(find_named "^About$")
-sleep 0.5
+wait_steady 10 xdotool getwindowgeometry "$about" || fail "the about box does not settle"
 eval "$(xdotool getwindowgeometry --shell "$about")"
 echo "about box ${WIDTH}x${HEIGHT}"
 # Its OK button sits right of the logo, half way down.
@@ -174,7 +179,7 @@ step="settings dialog"
 settings_button
 wait_for 10 find_named "^Settings$" || fail "the settings dialog did not open"
 dialog=$(find_named "^Settings$")
-sleep 1
+wait_steady 10 xdotool getwindowgeometry "$dialog" || fail "the settings dialog does not settle"
 eval "$(xdotool getwindowgeometry --shell "$dialog")"
 dlg_x=$X dlg_y=$Y dlg_w=$WIDTH dlg_h=$HEIGHT
 echo "settings dialog ${WIDTH}x${HEIGHT} at $X,$Y"
@@ -234,7 +239,7 @@ wait_for 10 find_named "^${zh_title}$" || fail "the window title is not \"$zh_ti
 echo "window title now: $(xdotool getwindowname "$window")"
 # ORVANE_E2E_SCREENS names a folder that keeps the filled-in dialog and the translated window.
 if [ -n "${ORVANE_E2E_SCREENS:-}" ] && mkdir -p "$ORVANE_E2E_SCREENS"; then
-  sleep 1
+  wait_preview 10
   cp "$work/settings-filled.png" "$ORVANE_E2E_SCREENS/acceptance-settings.png"
   /usr/bin/import -window root "$ORVANE_E2E_SCREENS/acceptance-chinese.png"
 fi
@@ -243,12 +248,15 @@ fi
 step="dated photo in the new folder"
 today=$(date +%Y%m%d)
 dated="$store/zentrova/Single Shots/$today/000"
+# The buttons' captions may have changed with the language: how they look enabled, once more.
+pointer_away
+wait_steady 10 toolbar_pixels || fail "the toolbar does not settle after the settings"
+toolbar_remember
 take_photo
 wait_for 20 test -f "$dated/SingleShot0000.jpg" || {
   find "$store" "$home/Documents" -type f
   fail "no $dated/SingleShot0000.jpg"
 }
-sleep 1
 decodes "$dated/SingleShot0000.jpg" >/dev/null || fail "the dated photo does not decode"
 echo "dated photo: $dated/SingleShot0000.jpg ($(decodes "$dated/SingleShot0000.jpg"))"
 [ "$(count "$shots" "*.jpg")" -eq 1 ] || fail "a photo still went to the old folder"
@@ -257,20 +265,22 @@ echo "dated photo: $dated/SingleShot0000.jpg ($(decodes "$dated/SingleShot0000.j
 step="snapshot button"
 kill -USR1 "$demo_pid"
 wait_for 20 test -f "$dated/SingleShot0001.jpg" || fail "the snapshot button took no photo"
-sleep 1
 decodes "$dated/SingleShot0001.jpg" >/dev/null || fail "the button's photo does not decode"
 echo "button photo: $dated/SingleShot0001.jpg"
 
 # 11. An MP4 recording of a few seconds.
 step="MP4 recording"
 movies="$store/zentrova/Movies"
-park_pointer
+toolbar_ready || fail "the buttons did not come back after the snapshot"
+movie_grown() { local m; m=$(newest "$movies" "*.mp4") && [ -n "$m" ] && has_bytes "$m" 100000; }
 recording
-sleep 4
+wait_for 60 movie_grown || { find "$store" -type f; fail "no MP4 movie was written, or it does not grow"; }
 recording
-wait_for 30 has_files "$movies" "*.mp4" 1 || { find "$store" -type f; fail "no MP4 movie was written"; }
-sleep 2
 movie=$(newest "$movies" "*.mp4")
+# Stopping finishes the file: it gets its index box and stops growing.
+has_moov() { LC_ALL=C grep -aq moov "$movie"; }
+wait_for 30 has_moov || fail "the movie has no moov box: it was not finished"
+wait_steady 30 stat -c %s "$movie" || fail "the movie keeps growing after the stop"
 movie_size=$(stat -c %s "$movie")
 box_type=$(head -c 8 "$movie" | tail -c 4)
 echo "movie $movie: $movie_size bytes, first box $box_type"
@@ -278,14 +288,13 @@ echo "movie $movie: $movie_size bytes, first box $box_type"
 [ "$movie_size" -gt 20000 ] || fail "the movie is too small"
 # A movie that was closed properly carries its index box.
 LC_ALL=C grep -aq moov "$movie" || fail "the movie has no moov box: it was not finished"
-if command -v ffprobe >/dev/null; then
-  frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$movie")
-  echo "ffprobe: $frames frames"
-  [ "${frames:-0}" -gt 10 ] || fail "the movie has too few frames: $frames"
-fi
+frames=$(probe_frames "$movie")
+echo "ffprobe: ${frames:-no} frames"
+[ "${frames:-0}" -gt 10 ] || fail "the movie does not decode to more than 10 frames: ${frames:-none}"
 
 # 12. Exit asks (in Chinese now); OK ends the program and nothing of it stays.
 step="exit"
+toolbar_ready || fail "the buttons did not come back after the recording"
 children=$(ps -o pid= --ppid "$demo_pid" || true)
 exit_button
 zh_exit=$(zh ui_view_btn_exit_system)

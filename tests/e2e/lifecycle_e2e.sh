@@ -2,11 +2,12 @@
 # The camera's and the timed series' own ends, seen as a user would on a virtual display: the
 # microscope unplugged while it records (the movie is finished by itself and plays), plugged back in
 # (the preview comes back and photos work again), and a timed series of one minute that ends by its
-# duration, after which a new one starts. Usage: lifecycle_e2e.sh /path/to/orvane-demo
+# duration, after which a new one starts. Every step waits for what it needs, never a fixed time.
+# Usage: lifecycle_e2e.sh /path/to/orvane-demo
 set -uo pipefail
 
 demo=${1:?usage: lifecycle_e2e.sh /path/to/orvane-demo}
-for tool in Xvfb xdotool ffprobe; do
+for tool in Xvfb xdotool; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 for tool in convert identify import; do
@@ -16,6 +17,7 @@ done
 name=lifecycle_e2e
 # shellcheck source=e2e_lib.sh
 . "$(dirname "$0")/e2e_lib.sh"
+need_ffprobe
 start_display
 
 sandbox_home
@@ -76,30 +78,31 @@ shots="$home/Documents/zentrova/Single Shots"
 timed="$home/Documents/zentrova/Timed Shots"
 movies="$home/Documents/zentrova/Movies"
 
-sleep 3
+wait_preview 30 || fail "the preview did not start"
 alive "$demo_pid" || fail "the viewer ended by itself"
+pointer_away
+toolbar_remember
 
 # The camera's picture size, from a photo taken before anything else.
 step="first photo"
 take_photo
 wait_for 20 has_files "$shots" "*.jpg" 1 || fail "no photo was written"
-sleep 1
 first=$(newest "$shots" "*.jpg")
 camera_size=$(size_of "$first") || fail "the first photo does not decode"
 echo "[$SECONDS s] camera picture: $camera_size ($first)"
 
 # 1. Unplugged while recording: the viewer ends the recording by itself and the movie plays.
 step="unplugged while recording"
+toolbar_ready || fail "the buttons did not come back after the photo"
 recording
-wait_for 20 has_files "$movies" "*.avi" 1 || fail "the recording wrote no movie"
-sleep 3
+movie_grown() { local m; m=$(newest "$movies" "*.avi") && [ -n "$m" ] && has_bytes "$m" 100000; }
+wait_for 60 movie_grown || fail "the recording wrote no movie, or it does not grow"
 kill -USR2 "$demo_pid"
 movie=$(newest "$movies" "*.avi")
-# A finished movie stops growing and carries its index.
-grown() { local a b; a=$(stat -c %s "$movie"); sleep 1.5; b=$(stat -c %s "$movie"); [ "$a" -eq "$b" ]; }
+# A finished movie carries its index and stops growing.
 indexed() { LC_ALL=C grep -aq idx1 "$movie"; }
 wait_for 30 indexed || fail "the movie was not finished after the unplug ($(stat -c %s "$movie") bytes)"
-wait_for 20 grown || fail "the movie keeps growing after the unplug"
+wait_steady 20 stat -c %s "$movie" || fail "the movie keeps growing after the unplug"
 alive "$demo_pid" || fail "the viewer ended with the unplug"
 probe=$(ffprobe -v error -count_frames -select_streams v:0 \
   -show_entries stream=codec_name,nb_read_frames -of csv=p=0 "$movie" 2>&1)
@@ -111,7 +114,6 @@ frames=${probe##*,}
 
 # 2. Plugged back in: the preview comes back and a photo is taken at the camera's size again.
 step="plugged back in"
-sleep 1
 kill -USR2 "$demo_pid"
 before=$(count "$shots" "*.jpg")
 # The preview may take a moment to come back; the unplug's alert about the missing camera may still
@@ -128,7 +130,6 @@ photo_again() {
   return 1
 }
 wait_for 40 photo_again || fail "no photo after the camera came back"
-sleep 1
 again=$(newest "$shots" "*.jpg")
 again_size=$(size_of "$again") || fail "the photo after the plug does not decode"
 echo "[$SECONDS s] photo after the plug: $again ($again_size)"
@@ -136,22 +137,27 @@ echo "[$SECONDS s] photo after the plug: $again ($again_size)"
 
 # 3. A timed series of 60 shots a minute for one minute ends by itself.
 step="timed series"
+toolbar_ready || fail "the buttons did not come back after the photo"
 started=$SECONDS
 timed_shot
 wait_for 20 has_files "$timed" "T*.jpg" 1 || fail "the timed series wrote no shot"
 series=$(basename "$(newest "$timed" "T*.jpg")" | cut -d_ -f2)
-# No new shot for four seconds, once the minute is nearly over.
+# No new shot for seven seconds (a shot a second while it runs), once the minute is nearly over.
+quiet_count=-1
+quiet_since=$SECONDS
 stopped() {
-  local a
-  a=$(count "$timed" "T*.jpg")
-  sleep 4
-  [ $((SECONDS - started)) -ge 58 ] && [ "$(count "$timed" "T*.jpg")" -eq "$a" ]
+  local now
+  now=$(count "$timed" "T*.jpg")
+  if [ "$now" -ne "$quiet_count" ]; then
+    quiet_count=$now
+    quiet_since=$SECONDS
+    return 1
+  fi
+  [ $((SECONDS - started)) -ge 58 ] && [ $((SECONDS - quiet_since)) -ge 7 ]
 }
 wait_for 90 stopped || fail "the series did not end by itself ($(count "$timed" "T*.jpg") shots after $((SECONDS - started)) s)"
-took=$((SECONDS - started))
+took=$((quiet_since - started))
 in_series=$(count "$timed" "T*.jpg")
-sleep 3
-[ "$(count "$timed" "T*.jpg")" -eq "$in_series" ] || fail "shots still come after the series ended"
 echo "[$SECONDS s] timed series $series: $in_series shots, ended by itself after about $took s"
 [ "$in_series" -ge 55 ] && [ "$in_series" -le 61 ] || fail "the series took $in_series shots, not about 60"
 last=$(newest "$timed" "T*.jpg")
@@ -160,7 +166,7 @@ size_of "$last" >/dev/null || fail "the last timed shot does not decode"
 before=$(count "$shots" "*.jpg")
 take_photo
 wait_for 20 has_files "$shots" "*.jpg" $((before + 1)) || fail "Take a Photo does not work after the series"
-sleep 1
+toolbar_ready || fail "the buttons did not come back after the photo"
 timed_shot
 wait_for 20 has_files "$timed" "T*.jpg" $((in_series + 1)) || fail "a new series did not start"
 timed_shot

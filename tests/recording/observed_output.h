@@ -18,11 +18,11 @@ public:
         std::lock_guard<std::mutex> guard(lock);
         holding = true;
     }
+    // Notifies with the lock held: the worker cannot go on (and the output be closed and deleted by
+    // another thread) before the notification is done with the condition variable.
     void Release() {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            holding = false;
-        }
+        std::lock_guard<std::mutex> guard(lock);
+        holding = false;
         changed.notify_all();
     }
     // Whether the worker took a frame and now waits in the hold.

@@ -223,16 +223,7 @@ pid_t RecordInChild(const std::string& path, int64_t limit, int frames) {
 }
 
 // The child's exit status, or -1 when it had to be killed after a minute.
-int WaitForChild(pid_t child) {
-    for (int waited = 0; waited < 600; ++waited) {
-        int status = 0;
-        if (::waitpid(child, &status, WNOHANG) == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
-    return -1;
-}
+int WaitForChild(pid_t child) { return test::WaitForChild(child, std::chrono::minutes(1)); }
 
 TYPED_TEST(VideoOutputTest, FullDiskEndsTheRecordingAndKeepsWhatWasWritten) {
     constexpr int kFrames = 48;

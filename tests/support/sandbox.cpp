@@ -1,8 +1,14 @@
 #include "support/sandbox.h"
 
 #include <dirent.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstdlib>
@@ -139,6 +145,29 @@ std::vector<std::string> ListFolder(const std::string& path) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+int WaitForChild(pid_t child, std::chrono::milliseconds limit) {
+    // A pidfd becomes readable when the child ends: a wait with a deadline and no polling loop.
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+    bool killed = false;
+    if (pidfd >= 0) {
+        pollfd ready{pidfd, POLLIN, 0};
+        int waited = 0;
+        do {
+            waited = ::poll(&ready, 1, static_cast<int>(limit.count()));
+        } while (waited < 0 && errno == EINTR);
+        ::close(pidfd);
+        if (waited == 0) killed = ::kill(child, SIGKILL) == 0;
+    }
+    int status = 0;
+    pid_t ended = 0;
+    do {
+        ended = ::waitpid(child, &status, 0);
+    } while (ended < 0 && errno == EINTR);
+    if (ended != child || killed) return -1;
+    if (WIFSIGNALED(status)) return 100 + WTERMSIG(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace orvane::test

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -68,5 +71,9 @@ std::string ReadFile(const std::string& path);
 bool MakeFolders(const std::string& path);
 bool Exists(const std::string& path);
 std::vector<std::string> ListFolder(const std::string& path);  // sorted names, without . and ..
+
+// Waits for a forked child to end: its exit status, 100 + the signal that ended it, or -1 when it was
+// still running after `limit` (it is killed then).
+int WaitForChild(pid_t child, std::chrono::milliseconds limit = std::chrono::minutes(2));
 
 }  // namespace orvane::test
