@@ -2,6 +2,7 @@
 
 #include <linux/videodev2.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -17,11 +18,54 @@ bool Readable(uint32_t type, uint32_t flags) {
 
 std::string NameText(const char* name, size_t size) { return std::string(name, strnlen(name, size)); }
 
+// Controls that move the camera rather than hold a setting.
+bool IsMotion(uint32_t id) {
+    switch (id) {
+        case V4L2_CID_FOCUS_RELATIVE:
+        case V4L2_CID_ZOOM_RELATIVE:
+        case V4L2_CID_ZOOM_CONTINUOUS:
+        case V4L2_CID_PAN_RELATIVE:
+        case V4L2_CID_TILT_RELATIVE:
+        case V4L2_CID_PAN_SPEED:
+        case V4L2_CID_TILT_SPEED:
+        case V4L2_CID_IRIS_RELATIVE:
+        case V4L2_CID_PAN_RESET:
+        case V4L2_CID_TILT_RESET:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 bool CCameraControls::KeepsValue(uint32_t type) {
     return type == V4L2_CTRL_TYPE_INTEGER || type == V4L2_CTRL_TYPE_BOOLEAN || type == V4L2_CTRL_TYPE_MENU ||
            type == V4L2_CTRL_TYPE_INTEGER_MENU || type == V4L2_CTRL_TYPE_BITMASK;
+}
+
+bool CCameraControls::IsRemembered(uint32_t id, uint32_t type, uint32_t flags) {
+    // Volatile is no reason: uvcvideo marks the manual values an automatic mode changes so.
+    constexpr uint32_t kNotSettings =
+        V4L2_CTRL_FLAG_WRITE_ONLY | V4L2_CTRL_FLAG_READ_ONLY | V4L2_CTRL_FLAG_EXECUTE_ON_WRITE;
+    return KeepsValue(type) && (flags & kNotSettings) == 0 && !IsMotion(id);
+}
+
+bool CCameraControls::IsAutomaticMode(uint32_t id, uint32_t flags) {
+    switch (id) {
+        case V4L2_CID_EXPOSURE_AUTO:
+        case V4L2_CID_AUTO_WHITE_BALANCE:
+        case V4L2_CID_FOCUS_AUTO:
+        case V4L2_CID_HUE_AUTO:
+        case V4L2_CID_AUTOGAIN:
+        case V4L2_CID_AUTOBRIGHTNESS:
+        case V4L2_CID_AUTO_N_PRESET_WHITE_BALANCE:
+        case V4L2_CID_ISO_SENSITIVITY_AUTO:
+            return true;
+        default:
+            // Drivers that say so mark a control whose change alters others.
+            return (flags & V4L2_CTRL_FLAG_UPDATE) != 0;
+    }
 }
 
 std::string CCameraControls::KeyFor(const std::string& identity) {
@@ -102,7 +146,9 @@ bool CCameraControls::Write(int fd, const std::string& identity, uint32_t id, in
     control.value = value;
     if (device.Ioctl(fd, VIDIOC_S_CTRL, &control) != 0) return false;
 
-    if (identity.empty() || (known && !KeepsValue(query.type))) return true;
+    if (identity.empty() || !known || !IsRemembered(id, query.type, query.flags & ~V4L2_CTRL_FLAG_INACTIVE)) {
+        return true;
+    }
     CRegistry key(hive);
     if (key.Create(KeyFor(identity))) key.WriteDword(ValueNameFor(id), static_cast<uint32_t>(control.value));
     return true;
@@ -112,15 +158,19 @@ int CCameraControls::Apply(int fd, const std::string& identity) {
     if (identity.empty()) return 0;
     CRegistry key(hive);
     if (!key.Open(KeyFor(identity))) return 0;
+    std::vector<CameraControl> listed = List(fd);
+    std::stable_partition(listed.begin(), listed.end(), [](const CameraControl& control) {
+        return IsAutomaticMode(control.id, control.flags);
+    });
     int applied = 0;
-    for (const CameraControl& listed : List(fd)) {
-        if (!KeepsValue(listed.type) || (listed.flags & V4L2_CTRL_FLAG_READ_ONLY) != 0) continue;
+    for (const CameraControl& control : listed) {
+        if (!IsRemembered(control.id, control.type, control.flags)) continue;
         uint32_t stored = 0;
-        if (!key.ReadDword(ValueNameFor(listed.id), stored)) continue;
-        v4l2_control control{};
-        control.id = listed.id;
-        control.value = static_cast<int32_t>(stored);
-        if (device.Ioctl(fd, VIDIOC_S_CTRL, &control) == 0) ++applied;
+        if (!key.ReadDword(ValueNameFor(control.id), stored)) continue;
+        v4l2_control value{};
+        value.id = control.id;
+        value.value = static_cast<int32_t>(stored);
+        if (device.Ioctl(fd, VIDIOC_S_CTRL, &value) == 0) ++applied;
     }
     return applied;
 }

@@ -45,18 +45,27 @@ public:
     std::vector<CameraControl> List(int fd) const;
     // The current value; false when it cannot be read.
     bool Read(int fd, uint32_t id, int32_t& value) const;
-    // Sets the control; when that succeeds and the control keeps a value (not a button), remembers
+    // Sets the control; when that succeeds and the control holds a setting (IsRemembered), remembers
     // it for `identity` (not when the identity is empty). False when the device refused the value.
+    // The device may have changed other controls too (an automatic mode makes its manual values
+    // inactive, uvcvideo without saying so through V4L2_CTRL_FLAG_UPDATE): read the list again.
     bool Write(int fd, const std::string& identity, uint32_t id, int32_t value);
-    // Sets every remembered control of `identity` that the device offers, in the device's order (so
-    // an automatic mode is switched before the manual value it governs). Returns how many were set;
+    // Sets every remembered control of `identity` that the device offers: the automatic modes first
+    // (a camera refuses a manual focus while its automatic focus is on, and the device's order may
+    // put the manual value first), then the rest in the device's order. Returns how many were set;
     // values the device refuses are skipped silently.
     int Apply(int fd, const std::string& identity);
 
     static std::string KeyFor(const std::string& identity);
     static std::string ValueNameFor(uint32_t id);
-    // Whether a control of this type holds a value worth remembering.
+    // Whether a control of this type holds a value at all (not a button).
     static bool KeepsValue(uint32_t type);
+    // Whether a control holds a setting worth remembering and setting again: it keeps a value that
+    // can be read and written, and it is not a motion (relative moves and speeds: zoom continuous,
+    // pan/tilt speed, focus relative), which would set the camera moving when replayed.
+    static bool IsRemembered(uint32_t id, uint32_t type, uint32_t flags);
+    // Whether the control switches an automatic mode that governs other controls.
+    static bool IsAutomaticMode(uint32_t id, uint32_t flags);
 
 private:
     IDeviceFile& device;

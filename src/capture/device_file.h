@@ -27,6 +27,8 @@ struct DeviceNode {
     // The sysfs path of the USB device the node belongs to ("" when it is not on USB); a camera's
     // video nodes and its snapshot-button input node share it.
     std::string usbDevice;
+    // That USB device's product string from its descriptor; "" when it has none.
+    std::string usbProduct;
 
     std::string Property(const std::string& name) const {
         for (const auto& [key, value] : properties) {

@@ -122,7 +122,20 @@ std::vector<DeviceNode> CRealDeviceFile::ListNodes(const std::string& subsystem)
         }
         // The parent belongs to the device and goes with it.
         udev_device* usb = udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device");
-        if (usb != nullptr) node.usbDevice = OrEmpty(udev_device_get_syspath(usb));
+        if (usb != nullptr) {
+            node.usbDevice = OrEmpty(udev_device_get_syspath(usb));
+            node.usbProduct = OrEmpty(udev_device_get_sysattr_value(usb, "product"));
+            // Without udev's database (containers, sandboxes, no udevd) the USB ids come from sysfs.
+            if (node.Property("ID_VENDOR_ID").empty()) {
+                node.properties.emplace_back("ID_BUS", "usb");
+                node.properties.emplace_back("ID_VENDOR_ID",
+                                             OrEmpty(udev_device_get_sysattr_value(usb, "idVendor")));
+                node.properties.emplace_back("ID_MODEL_ID",
+                                             OrEmpty(udev_device_get_sysattr_value(usb, "idProduct")));
+                node.properties.emplace_back("ID_SERIAL_SHORT",
+                                             OrEmpty(udev_device_get_sysattr_value(usb, "serial")));
+            }
+        }
         nodes.push_back(std::move(node));
     }
     std::stable_sort(nodes.begin(), nodes.end(),

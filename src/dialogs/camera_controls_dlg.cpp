@@ -231,20 +231,11 @@ bool CCameraControlsDlg::ApplyValue(uint32_t id, int32_t value) {
     const CameraControl* control = Find(id);
     if (control == nullptr) return false;
     const bool written = session.SetControl(id, value);
-    if (!written || (control->flags & V4L2_CTRL_FLAG_UPDATE) != 0) {
-        Refresh();
-        return written;
-    }
-    // The camera may round the value to its step: show what it took.
-    CameraControl now = *control;
-    if (now.type != V4L2_CTRL_TYPE_BUTTON && session.GetControl(id, now.value)) {
-        now.hasValue = true;
-        for (CameraControl& kept : controls) {
-            if (kept.id == id) kept = now;
-        }
-        ShowValue(now);
-    }
-    return true;
+    // Every control is read again, not only when the camera sets V4L2_CTRL_FLAG_UPDATE: uvcvideo
+    // never does, yet switching its automatic exposure to manual unlocks the exposure time. The
+    // camera may also have rounded the value to its step.
+    Refresh();
+    return written;
 }
 
 void CCameraControlsDlg::Refresh() {
@@ -258,7 +249,12 @@ void CCameraControlsDlg::Refresh() {
 }
 
 void CCameraControlsDlg::RestoreDefaults() {
-    for (const CameraControl& control : std::vector<CameraControl>(controls)) {
+    // The manual values first, while their automatic modes may still allow them, then the modes.
+    std::vector<CameraControl> order(controls);
+    std::stable_partition(order.begin(), order.end(), [](const CameraControl& control) {
+        return !CCameraControls::IsAutomaticMode(control.id, control.flags);
+    });
+    for (const CameraControl& control : order) {
         if (!CCameraControls::KeepsValue(control.type) || (control.flags & V4L2_CTRL_FLAG_READ_ONLY) != 0)
             continue;
         if (!IsShown(control.type)) continue;

@@ -37,7 +37,8 @@ public:
     // Writes `value` to control `id` and brings the widgets in line with the camera again. False when
     // the camera refused the value (the widget then shows the camera's value).
     bool ApplyValue(uint32_t id, int32_t value);
-    // Every control that keeps a value back to the camera's default, in the camera's order.
+    // Every control that keeps a value back to the camera's default: the manual values, then the
+    // automatic modes that govern them.
     void RestoreDefaults();
     // Reads every control again and updates values and enabled states without writing anything.
     void Refresh();

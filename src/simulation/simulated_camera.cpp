@@ -257,8 +257,10 @@ Control Integer(uint32_t id, const char* name, int32_t minimum, int32_t maximum,
     return {id, V4L2_CTRL_TYPE_INTEGER, name, minimum, maximum, step, byDefault, flags, {}, byDefault};
 }
 
+// As uvcvideo reports them: an automatic mode does not carry V4L2_CTRL_FLAG_UPDATE although it makes
+// the manual values it governs inactive.
 Control Boolean(uint32_t id, const char* name, int32_t byDefault) {
-    return {id, V4L2_CTRL_TYPE_BOOLEAN, name, 0, 1, 1, byDefault, V4L2_CTRL_FLAG_UPDATE, {}, byDefault};
+    return {id, V4L2_CTRL_TYPE_BOOLEAN, name, 0, 1, 1, byDefault, 0, {}, byDefault};
 }
 
 Control Menu(uint32_t id, const char* name, int32_t byDefault, uint32_t flags,
@@ -283,10 +285,15 @@ std::vector<Control> StandardControls() {
         Menu(V4L2_CID_POWER_LINE_FREQUENCY, "Power Line Frequency", 1, 0, {"Disabled", "50 Hz", "60 Hz"}),
         Integer(V4L2_CID_WHITE_BALANCE_TEMPERATURE, "White Balance Temperature", 2800, 6500, 10, 4600,
                 kSlider),
-        Menu(V4L2_CID_EXPOSURE_AUTO, "Auto Exposure", 3, V4L2_CTRL_FLAG_UPDATE,
+        Menu(V4L2_CID_EXPOSURE_AUTO, "Auto Exposure", 3, 0,
              {nullptr, "Manual Mode", nullptr, "Aperture Priority Mode"}),
         Integer(V4L2_CID_EXPOSURE_ABSOLUTE, "Exposure Time, Absolute", 3, 2047, 1, 250, 0),
         Button(V4L2_CID_PAN_RESET, "Pan, Reset"),
+        // Enumerated before the automatic mode that governs it, as uvcvideo lists them.
+        Integer(V4L2_CID_FOCUS_ABSOLUTE, "Focus, Absolute", 0, 250, 5, 0, kSlider),
+        Boolean(V4L2_CID_FOCUS_AUTO, "Focus, Automatic Continuous", 1),
+        // A speed: the zoom moves while it is not 0.
+        Integer(V4L2_CID_ZOOM_CONTINUOUS, "Zoom, Continuous", -1, 1, 1, 0, 0),
     };
 }
 
@@ -653,7 +660,12 @@ struct SimulatedCamera::Impl {
         const uint32_t videoCaps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT;
         const uint32_t metaCaps = V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT;
         cap.device_caps = kind == NodeKind::Metadata ? metaCaps : videoCaps;
-        cap.capabilities = videoCaps | (definition.usb ? metaCaps : 0) | V4L2_CAP_DEVICE_CAPS;
+        if (kind == NodeKind::Video) {
+            if (definition.mediaController) cap.device_caps |= V4L2_CAP_IO_MC;
+            if (!definition.streaming)
+                cap.device_caps = (cap.device_caps & ~V4L2_CAP_STREAMING) | V4L2_CAP_READWRITE;
+        }
+        cap.capabilities = cap.device_caps | (definition.usb ? metaCaps : 0) | V4L2_CAP_DEVICE_CAPS;
     }
 
     void DescribeFormat(const StreamFormat& f, v4l2_format& out) const {
@@ -906,6 +918,9 @@ struct SimulatedCamera::Impl {
         if (control.id == V4L2_CID_EXPOSURE_ABSOLUTE && FindControl(V4L2_CID_EXPOSURE_AUTO)->value != 1) {
             flags |= V4L2_CTRL_FLAG_INACTIVE;
         }
+        if (control.id == V4L2_CID_FOCUS_ABSOLUTE && FindControl(V4L2_CID_FOCUS_AUTO)->value != 0) {
+            flags |= V4L2_CTRL_FLAG_INACTIVE;
+        }
         return flags;
     }
 
@@ -959,6 +974,9 @@ struct SimulatedCamera::Impl {
             return 0;
         }
         if ((control->flags & V4L2_CTRL_FLAG_READ_ONLY) != 0) return -EACCES;
+        // The camera turns a manual value down while its automatic mode is on ("wrong state"), which
+        // uvcvideo reports as EACCES.
+        if ((DynamicFlags(*control) & V4L2_CTRL_FLAG_INACTIVE) != 0) return -EACCES;
         int64_t value = access.value;
         switch (control->type) {
             case V4L2_CTRL_TYPE_BUTTON:
@@ -1153,6 +1171,7 @@ struct SimulatedCamera::Impl {
         add("ID_VENDOR_ID", definition.vendorId);
         add("ID_MODEL_ID", definition.modelId);
         add("ID_SERIAL_SHORT", definition.serial);
+        add("ID_MODEL_FROM_DATABASE", definition.modelFromDatabase);
         if (!definition.port.empty()) {
             const std::string portPath = "pci-0000:00:14.0-usb-0:" + definition.port + ":1.0";
             std::string tag = portPath;
@@ -1174,6 +1193,7 @@ struct SimulatedCamera::Impl {
             node.usbDevice = UsbDevicePath();
             node.properties = {{"DEVNAME", path}, {"SUBSYSTEM", subsystem}};
             if (definition.usb) {
+                node.usbProduct = definition.product;
                 for (auto& property : UsbProperties()) node.properties.push_back(property);
             }
             if (subsystem == "video4linux") {
@@ -1236,6 +1256,7 @@ SimulatedCameraDefinition SimulatedCameraDefinition::UsbCamera(const std::string
                                                                const std::string& port) {
     SimulatedCameraDefinition definition;
     definition.card = card;
+    definition.product = card;
     definition.busInfo = "usb-0000:00:14.0-" + port;
     definition.vendorId = vendorId;
     definition.modelId = modelId;

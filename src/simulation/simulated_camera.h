@@ -47,10 +47,17 @@ struct SimulatedCameraDefinition {
     std::string vendorId;  // lower-case hex, "0c45"
     std::string modelId;   // lower-case hex, "6366"
     std::string serial;    // ID_SERIAL_SHORT; may be empty
+    // The USB product string ("" for a camera without strings; UsbCamera takes the card name) and
+    // the USB ID database's model name (ID_MODEL_FROM_DATABASE; "" when the database has none).
+    std::string product;
+    std::string modelFromDatabase;
     // USB port chain ("1", "2.3"): ID_PATH and the sysfs path of the USB device. Empty fields of a
     // USB camera give no property, as for a device that does not report them.
     std::string port = "1";
     bool snapshotButton = true;
+    // A capture node of a media-controller pipeline (V4L2_CAP_IO_MC), and one without streaming I/O.
+    bool mediaController = false;
+    bool streaming = true;
     std::vector<SimulatedFormat> formats;
 
     // A USB camera with StandardFormats(), a metadata node and a snapshot button.

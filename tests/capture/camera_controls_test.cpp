@@ -59,7 +59,7 @@ protected:
 TEST_F(CameraControlsTest, ListsEveryControlWithRangeMenuAndValue) {
     ASSERT_GE(fd, 0);
     const std::vector<CameraControl> list = controls.List(fd);
-    ASSERT_EQ(list.size(), 9u);
+    ASSERT_EQ(list.size(), 12u);
     for (size_t i = 1; i < list.size(); ++i) EXPECT_LT(list[i - 1].id, list[i].id);
 
     const CameraControl* brightness = Find(list, V4L2_CID_BRIGHTNESS);
@@ -133,6 +133,41 @@ TEST_F(CameraControlsTest, RememberedValuesAreSetAgainOnlyForTheirCamera) {
     EXPECT_EQ(Value(V4L2_CID_EXPOSURE_AUTO), 1);
     EXPECT_EQ(Value(V4L2_CID_EXPOSURE_ABSOLUTE), 500);
     EXPECT_EQ(Value(V4L2_CID_BRIGHTNESS), 0);
+}
+
+// uvcvideo lists a manual focus before the automatic focus that governs it, refuses the manual value
+// while the automatic mode is on, and raises no V4L2_CTRL_FLAG_UPDATE on the automatic mode.
+TEST_F(CameraControlsTest, AutomaticModesAreSetAgainBeforeTheirManualValuesAndMotionsNever) {
+    const std::vector<CameraControl> list = controls.List(fd);
+    const CameraControl* focus = Find(list, V4L2_CID_FOCUS_ABSOLUTE);
+    const CameraControl* automatic = Find(list, V4L2_CID_FOCUS_AUTO);
+    ASSERT_NE(focus, nullptr);
+    ASSERT_NE(automatic, nullptr);
+    EXPECT_LT(focus - list.data(), automatic - list.data());
+    EXPECT_NE(focus->flags & V4L2_CTRL_FLAG_INACTIVE, 0u);
+    EXPECT_EQ(automatic->flags & V4L2_CTRL_FLAG_UPDATE, 0u);
+    EXPECT_FALSE(controls.Write(fd, kIdentity, V4L2_CID_FOCUS_ABSOLUTE, 100));
+
+    ASSERT_TRUE(controls.Write(fd, kIdentity, V4L2_CID_FOCUS_AUTO, 0));
+    EXPECT_EQ(Find(controls.List(fd), V4L2_CID_FOCUS_ABSOLUTE)->flags & V4L2_CTRL_FLAG_INACTIVE, 0u);
+    ASSERT_TRUE(controls.Write(fd, kIdentity, V4L2_CID_FOCUS_ABSOLUTE, 100));
+    // A speed sets the camera moving; it is never kept, nor set again when a value is stored.
+    ASSERT_TRUE(controls.Write(fd, kIdentity, V4L2_CID_ZOOM_CONTINUOUS, 1));
+    uint32_t stored = 0;
+    EXPECT_FALSE(Remembered(kIdentity, V4L2_CID_ZOOM_CONTINUOUS, stored));
+    CRegistry key(&hive);
+    ASSERT_TRUE(key.Open(CCameraControls::KeyFor(kIdentity)));
+    key.WriteDword(CCameraControls::ValueNameFor(V4L2_CID_ZOOM_CONTINUOUS), 1);
+
+    sim.Close(fd);
+    sim.Camera(0).Unplug();
+    sim.Camera(0).Plug();
+    fd = sim.Open(sim.Camera(0).VideoNode(), O_RDWR | O_NONBLOCK);
+    ASSERT_EQ(Value(V4L2_CID_FOCUS_AUTO), 1);
+    EXPECT_EQ(controls.Apply(fd, kIdentity), 2);
+    EXPECT_EQ(Value(V4L2_CID_FOCUS_AUTO), 0);
+    EXPECT_EQ(Value(V4L2_CID_FOCUS_ABSOLUTE), 100);
+    EXPECT_EQ(Value(V4L2_CID_ZOOM_CONTINUOUS), 0);
 }
 
 }  // namespace

@@ -117,11 +117,14 @@ SimulatedCameraDefinition WithFormats(std::vector<SimulatedFormat> formats) {
     return definition;
 }
 
-// A capture card on no bus the identity rules know: no udev property forms an identity for it.
+// A capture node that says nothing of where it is: no udev property forms an identity for it, and
+// its driver gives neither its name nor its bus.
 SimulatedCameraDefinition CameraWithoutIdentity() {
     SimulatedCameraDefinition definition = SimulatedCameraDefinition::UsbCamera("Camera B", "", "", "", "");
     definition.usb = false;
     definition.snapshotButton = false;
+    definition.driver.clear();
+    definition.busInfo.clear();
     return definition;
 }
 

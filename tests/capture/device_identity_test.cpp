@@ -76,15 +76,78 @@ TEST(ListCaptureDevices, IdentitiesAreDistinctAndIndependentOfTheNodeNumber) {
     ASSERT_EQ(devices.size(), 4u);
     EXPECT_EQ(devices[0].devicePath, "usb#vid_f0c1&pid_0a01#pci-0000:00:14.0-usb-0:1:1.0");
     EXPECT_EQ(devices[1].devicePath, "usb#vid_f0c1&pid_0a01#pci-0000:00:14.0-usb-0:2:1.0");
-    EXPECT_EQ(devices[2].devicePath, "usb#vid_f0c1&pid_0a01#0001");
-    EXPECT_EQ(devices[3].devicePath.rfind("usb#vid_f0c1&pid_0a01#0001#", 0), 0u);
+    // One (fake) serial number on two cameras: each is told apart by its port.
+    EXPECT_EQ(devices[2].devicePath, "usb#vid_f0c1&pid_0a01#0001#pci-0000:00:14.0-usb-0:3:1.0");
+    EXPECT_EQ(devices[3].devicePath, "usb#vid_f0c1&pid_0a01#0001#pci-0000:00:14.0-usb-0:4:1.0");
 
-    SimulatedDeviceFile swapped({Usb("Cheap", "0001", "3"), Usb("Twin", "", "2")});
+    SimulatedDeviceFile swapped({Usb("Cheap", "0001", "4"), Usb("Twin", "", "2"), Usb("Cheap", "0001", "3")});
     const std::vector<CaptureDevice> other = CDeviceIdentity(swapped).ListCaptureDevices();
-    ASSERT_EQ(other.size(), 2u);
-    EXPECT_NE(other[0].node, devices[2].node);
-    EXPECT_EQ(other[0].devicePath, devices[2].devicePath);
+    ASSERT_EQ(other.size(), 3u);
+    EXPECT_NE(other[0].node, devices[3].node);
+    EXPECT_EQ(other[0].devicePath, devices[3].devicePath);
     EXPECT_EQ(other[1].devicePath, devices[1].devicePath);
+    EXPECT_EQ(other[2].devicePath, devices[2].devicePath);
+
+    // Alone, the camera is known by its serial number.
+    SimulatedDeviceFile alone({Usb("Cheap", "0001", "4")});
+    EXPECT_EQ(CDeviceIdentity(alone).ListCaptureDevices().at(0).devicePath, "usb#vid_f0c1&pid_0a01#0001");
+}
+
+TEST(ListCaptureDevices, SkipsPipelineNodesAndNodesThatCannotStream) {
+    SimulatedCameraDefinition pipeline = Usb("ISYS Capture 0", "", "");
+    pipeline.usb = false;
+    pipeline.mediaController = true;
+    SimulatedCameraDefinition readOnly = Usb("Old Grabber", "", "");
+    readOnly.usb = false;
+    readOnly.streaming = false;
+    SimulatedDeviceFile sim({pipeline, readOnly, Usb("Scope", "S1", "1")});
+    const std::vector<CaptureDevice> devices = CDeviceIdentity(sim).ListCaptureDevices();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].friendlyName, "Scope");
+}
+
+// Virtual cameras (a loopback device) and platform devices have no USB properties, and without
+// udev's database no camera has any: they are known by driver, bus and card name.
+TEST(ListCaptureDevices, CamerasWithoutUdevPropertiesAreKnownByDriverBusAndCard) {
+    auto virtualCamera = [](const std::string& busInfo) {
+        SimulatedCameraDefinition definition = Usb("Dummy video device", "", "");
+        definition.usb = false;
+        definition.snapshotButton = false;
+        definition.driver = "v4l2 loopback";
+        definition.busInfo = busInfo;
+        return definition;
+    };
+    SimulatedDeviceFile sim(
+        {virtualCamera("platform:v4l2loopback-000"), virtualCamera("platform:v4l2loopback-001")});
+    const std::vector<CaptureDevice> devices = CDeviceIdentity(sim).ListCaptureDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].devicePath, "v4l2#v4l2 loopback#platform:v4l2loopback-000#Dummy video device");
+    EXPECT_EQ(devices[1].devicePath, "v4l2#v4l2 loopback#platform:v4l2loopback-001#Dummy video device");
+    EXPECT_EQ(devices[0].friendlyName, "Dummy video device");
+    EXPECT_EQ(devices[1].friendlyName, "Dummy video device (2)");
+}
+
+// uvcvideo's card name is the product string cut to 31 characters, or a generic name for cameras
+// without strings: the list shows the product string, else the USB ID database's model name.
+TEST(ListCaptureDevices, NamesComeFromTheProductStringThenTheIdDatabaseThenTheCard) {
+    SimulatedCameraDefinition named = Usb("Anker PowerConf C200: Anker Pow", "A1", "1");
+    named.product = "Anker PowerConf C200";
+    SimulatedCameraDefinition known = Usb("UVC Camera (046d:0825): UVC Cam", "", "2");
+    known.product.clear();
+    known.modelFromDatabase = "Webcam C270";
+    SimulatedCameraDefinition unknown = Usb("UVC Camera (1234:5678): UVC Cam", "", "3");
+    unknown.product.clear();
+    SimulatedDeviceFile sim({named, known, unknown, Usb("Scope", "S1", "4"), Usb("Scope", "S2", "5"),
+                             SimulatedCameraDefinition::WifiCamera()});
+    const std::vector<CaptureDevice> devices = CDeviceIdentity(sim).ListCaptureDevices();
+    ASSERT_EQ(devices.size(), 6u);
+    EXPECT_EQ(devices[0].friendlyName, "Anker PowerConf C200");
+    EXPECT_EQ(devices[1].friendlyName, "Webcam C270");
+    EXPECT_EQ(devices[2].friendlyName, "UVC Camera (1234:5678): UVC Cam");
+    EXPECT_EQ(devices[3].friendlyName, "Scope");
+    EXPECT_EQ(devices[4].friendlyName, "Scope (2)");
+    EXPECT_EQ(devices[5].friendlyName, "wifi device");
+    EXPECT_TRUE(devices[5].IsWifiDevice());
 }
 
 // --- hot-plug ------------------------------------------------------------------------------------

@@ -27,7 +27,7 @@ TEST_F(CameraControlsDlgTest, TheCameraListGivesOneEditorPerControlAndChangesApp
     Open();
     CCameraControlsDlg dlg(viewer->CaptureSession(), nullptr, &strings);
     EXPECT_EQ(dlg.windowTitle().toStdString(), "zentrova");
-    EXPECT_EQ(dlg.Controls().size(), 9u);
+    EXPECT_EQ(dlg.Controls().size(), 12u);
 
     auto* brightness = dlg.Editor(V4L2_CID_BRIGHTNESS)->findChild<QSlider*>();
     ASSERT_NE(brightness, nullptr);
@@ -60,16 +60,31 @@ TEST_F(CameraControlsDlgTest, TheCameraListGivesOneEditorPerControlAndChangesApp
     exposure->setCurrentIndex(0);
     Q_EMIT exposure->activated(0);
     EXPECT_EQ(Value(V4L2_CID_EXPOSURE_AUTO), 1);
+    // Like uvcvideo, the camera does not flag its automatic modes with V4L2_CTRL_FLAG_UPDATE: the
+    // manual value unlocks because every write reads all controls again.
+    for (const CameraControl& control : dlg.Controls()) EXPECT_EQ(control.flags & V4L2_CTRL_FLAG_UPDATE, 0u);
     EXPECT_TRUE(dlg.Editor(V4L2_CID_EXPOSURE_ABSOLUTE)->isEnabled());
+    auto* focus = dlg.Editor(V4L2_CID_FOCUS_ABSOLUTE)->findChild<QSpinBox*>();
+    ASSERT_NE(focus, nullptr);
+    EXPECT_FALSE(focus->isEnabled());
+    qobject_cast<QCheckBox*>(dlg.Editor(V4L2_CID_FOCUS_AUTO))->click();
+    EXPECT_TRUE(focus->isEnabled());
+    focus->setValue(120);
+    EXPECT_EQ(Value(V4L2_CID_FOCUS_ABSOLUTE), 120);
 
     auto* reset = qobject_cast<QPushButton*>(dlg.Editor(V4L2_CID_PAN_RESET));
     ASSERT_NE(reset, nullptr);
     EXPECT_EQ(reset->text().toStdString(), "Pan, Reset");
     reset->click();
 
+    // The manual values go back before their automatic modes lock them.
     dlg.RestoreDefaults();
     EXPECT_EQ(Value(V4L2_CID_BRIGHTNESS), 0);
     EXPECT_EQ(Value(V4L2_CID_AUTO_WHITE_BALANCE), 1);
+    EXPECT_EQ(Value(V4L2_CID_WHITE_BALANCE_TEMPERATURE), 4600);
+    EXPECT_EQ(Value(V4L2_CID_FOCUS_ABSOLUTE), 0);
+    EXPECT_EQ(Value(V4L2_CID_FOCUS_AUTO), 1);
+    EXPECT_FALSE(focus->isEnabled());
     EXPECT_EQ(brightness->value(), 0);
     EXPECT_TRUE(automatic->isChecked());
 }
@@ -93,7 +108,7 @@ TEST_F(CameraControlsDlgTest, MoreOpensTheControlsOfThePreviewedCameraOrSaysTher
     });
     OpenDialog().OnMore();
     EXPECT_EQ(seen, "cameraControlsDialog");
-    EXPECT_EQ(editors, 9u);
+    EXPECT_EQ(editors, 12u);
 }
 
 }  // namespace

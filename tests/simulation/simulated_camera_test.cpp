@@ -377,10 +377,12 @@ TEST_F(SimulatedCameraTest, ControlsEnumerateAndKeepTheirLimits) {
         ids.push_back(query.id);
         query.id |= V4L2_CTRL_FLAG_NEXT_CTRL;
     }
-    EXPECT_EQ(ids, (std::vector<uint32_t>{V4L2_CID_BRIGHTNESS, V4L2_CID_CONTRAST, V4L2_CID_SATURATION,
-                                          V4L2_CID_AUTO_WHITE_BALANCE, V4L2_CID_POWER_LINE_FREQUENCY,
-                                          V4L2_CID_WHITE_BALANCE_TEMPERATURE, V4L2_CID_EXPOSURE_AUTO,
-                                          V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CID_PAN_RESET}));
+    EXPECT_EQ(ids,
+              (std::vector<uint32_t>{V4L2_CID_BRIGHTNESS, V4L2_CID_CONTRAST, V4L2_CID_SATURATION,
+                                     V4L2_CID_AUTO_WHITE_BALANCE, V4L2_CID_POWER_LINE_FREQUENCY,
+                                     V4L2_CID_WHITE_BALANCE_TEMPERATURE, V4L2_CID_EXPOSURE_AUTO,
+                                     V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CID_PAN_RESET, V4L2_CID_FOCUS_ABSOLUTE,
+                                     V4L2_CID_FOCUS_AUTO, V4L2_CID_ZOOM_CONTINUOUS}));
 
     v4l2_querymenu menu{};
     menu.id = V4L2_CID_POWER_LINE_FREQUENCY;
@@ -397,11 +399,18 @@ TEST_F(SimulatedCameraTest, ControlsEnumerateAndKeepTheirLimits) {
     v4l2_control control{V4L2_CID_BRIGHTNESS, 1000};
     ASSERT_EQ(Call(fd, VIDIOC_S_CTRL, control), 0);
     EXPECT_EQ(control.value, 64);
+    // As uvcvideo passes on the camera's "wrong state": no manual value while its automatic mode is on.
+    control = {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 4605};
+    EXPECT_EQ(Call(fd, VIDIOC_S_CTRL, control), EACCES);
+    control = {V4L2_CID_AUTO_WHITE_BALANCE, 0};
+    ASSERT_EQ(Call(fd, VIDIOC_S_CTRL, control), 0);
     control = {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 4605};
     ASSERT_EQ(Call(fd, VIDIOC_S_CTRL, control), 0);
     control.value = 0;
     ASSERT_EQ(Call(fd, VIDIOC_G_CTRL, control), 0);
     EXPECT_EQ(control.value, 4610);
+    control = {V4L2_CID_AUTO_WHITE_BALANCE, 1};
+    ASSERT_EQ(Call(fd, VIDIOC_S_CTRL, control), 0);
     control = {V4L2_CID_POWER_LINE_FREQUENCY, 3};
     EXPECT_EQ(Call(fd, VIDIOC_S_CTRL, control), ERANGE);
     control = {V4L2_CID_EXPOSURE_AUTO, 2};

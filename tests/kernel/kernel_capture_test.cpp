@@ -1,0 +1,215 @@
+// The capture object against real drivers in the kernel rig's guest: the emulated USB microscope
+// (UVC gadget seen by uvcvideo) and vivid. Runs only there (tests/kernel/guest_backend.sh).
+#include <gtest/gtest.h>
+#include <linux/videodev2.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "capture/device_monitor.h"
+#include "kernel_fixture.h"
+
+namespace orvane::test {
+namespace {
+
+constexpr uint32_t kMjpg = V4L2_PIX_FMT_MJPEG;
+constexpr uint32_t kYuyv = V4L2_PIX_FMT_YUYV;
+
+struct Rgb {
+    int red, green, blue;
+};
+// The test pattern's colours (the feeder's, which are the simulated camera's).
+constexpr Rgb kTop{200, 40, 40};
+constexpr Rgb kBottom{40, 40, 200};
+constexpr Rgb kMarker{240, 240, 240};
+
+// Pixel (x, y) of the picture as seen (y = 0 at the top) in a bottom-up BGR24 frame.
+::testing::AssertionResult Near(const FrameBuffer& frame, int x, int y, Rgb want) {
+    const uint8_t* p = frame.Bits() + (static_cast<size_t>(frame.Height() - 1 - y) * frame.Width() + x) * 3;
+    if (std::abs(p[2] - want.red) <= 28 && std::abs(p[1] - want.green) <= 28 && std::abs(p[0] - want.blue) <= 28) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "at " << x << "," << y << " got " << int{p[2]} << "," << int{p[1]} << ","
+                                         << int{p[0]};
+}
+
+// Every event the monitor reports until `wanted` has come or the wait runs out.
+bool SeeEvent(CDeviceMonitor& monitor, const std::string& action, const std::string& node) {
+    return WaitUntil([&] {
+        for (const DeviceEvent& event : monitor.ReadEvents()) {
+            if (event.action == action && event.node == node) return true;
+        }
+        return false;
+    });
+}
+
+bool Listed(CCaptureVideo& capture, const std::string& identity) {
+    DeviceList list;
+    capture.EnumDevices(list);
+    return std::any_of(list.begin(), list.end(), [&](const auto& entry) { return entry.second.devicePath == identity; });
+}
+
+using KernelCaptureTest = KernelFixture;
+
+// --- device list and identity --------------------------------------------------------------------
+
+TEST_F(KernelCaptureTest, MicroscopeAndVividAreListedWithTheirIdentities) {
+    DeviceList list;
+    const std::vector<std::string> vivid = RigDevices::VividNodes();
+    // Neither the gadget's own output node nor uvcvideo's metadata node is a camera.
+    ASSERT_EQ(capture->EnumDevices(list), static_cast<int32_t>(1 + vivid.size()));
+
+    const int32_t index = IndexOf(microscope);
+    ASSERT_GE(index, 0);
+    EXPECT_EQ(list[index].devicePath, kMicroscopeIdentity);
+    // uvcvideo cuts the card name ("Orvane Test Microscope: UVC Camera") to 31 characters; the list
+    // shows the product string.
+    EXPECT_EQ(list[index].friendlyName, "Orvane Test Microscope");
+
+    // vivid's instances all hang below one platform device and share its port path (ID_PATH); they
+    // are told apart by driver, bus and card name, and their names by a number.
+    ASSERT_EQ(vivid.size(), 2u);
+    const int32_t first = IndexOf(vivid[0]);
+    const int32_t second = IndexOf(vivid[1]);
+    ASSERT_GE(first, 0);
+    ASSERT_GE(second, 0);
+    EXPECT_EQ(list[first].devicePath, kVividIdentity);
+    EXPECT_EQ(list[second].devicePath, "v4l2#vivid#platform:vivid-001#vivid");
+    EXPECT_EQ(list[first].friendlyName, "vivid");
+    EXPECT_EQ(list[second].friendlyName, "vivid (2)");
+}
+
+// Containers and sandboxes have no udev database: the cameras are listed all the same, the USB
+// camera with its identity from sysfs.
+TEST_F(KernelCaptureTest, CamerasAreListedWithoutTheUdevDatabase) {
+    ASSERT_TRUE(RigDevices::Run("mount -t tmpfs -o mode=755 tmpfs /run/udev/data"));
+    struct Restore {
+        ~Restore() { RigDevices::Run("umount /run/udev/data"); }
+    } restore;
+    const std::vector<CaptureDevice> devices = CDeviceIdentity(RealDeviceFile()).ListCaptureDevices();
+    std::vector<std::string> identities;
+    for (const CaptureDevice& device : devices) identities.push_back(device.devicePath);
+    std::sort(identities.begin(), identities.end());
+    EXPECT_EQ(identities, (std::vector<std::string>{kMicroscopeIdentity, kVividIdentity,
+                                                    "v4l2#vivid#platform:vivid-001#vivid"}));
+    for (const CaptureDevice& device : devices) {
+        if (device.node == microscope) EXPECT_EQ(device.friendlyName, "Orvane Test Microscope");
+    }
+}
+
+// --- formats -------------------------------------------------------------------------------------
+
+TEST_F(KernelCaptureTest, MicroscopeFormatsAreListedWithTheirFrameRate) {
+    ASSERT_EQ(Start(microscope, {640, 480, kYuyv, false}), S_OK);
+    EXPECT_EQ(lastRequest, (CaptureResolution{640, 480, kYuyv, false}));
+    EXPECT_EQ(capture->GetFramesPerSecond(), 30);
+    EXPECT_EQ(viewer.resolutionList[ResolutionKey(1080, kMjpg)], (CaptureResolution{1920, 1080, kMjpg, false}));
+    EXPECT_EQ(viewer.resolutionList[ResolutionKey(720, kMjpg)], (CaptureResolution{1280, 720, kMjpg, false}));
+    EXPECT_EQ(viewer.resolutionList[ResolutionKey(480, kYuyv)], (CaptureResolution{640, 480, kYuyv, false}));
+    EXPECT_FALSE(viewer.resolutionList.contains(ResolutionKey(480, kMjpg)));
+    capture->StopPreview();
+}
+
+TEST_F(KernelCaptureTest, VividFormatsAreListed) {
+    const std::vector<std::string> vivid = RigDevices::VividNodes();
+    ASSERT_FALSE(vivid.empty());
+    ASSERT_EQ(Start(vivid[0], {640, 480, kYuyv, false}), S_OK);
+    EXPECT_EQ(lastRequest, (CaptureResolution{640, 480, kYuyv, false}));
+    EXPECT_GT(capture->GetFramesPerSecond(), 0);
+    // vivid's webcam input offers YUYV at the usual webcam sizes.
+    for (int32_t height : {480, 720, 1080}) {
+        EXPECT_TRUE(viewer.resolutionList.contains(ResolutionKey(height, kYuyv))) << height;
+    }
+    capture->StopPreview();
+}
+
+// --- streaming -----------------------------------------------------------------------------------
+
+TEST_F(KernelCaptureTest, MicroscopeStreamsUprightFramesAtTheNegotiatedSize) {
+    for (const CaptureResolution& request :
+         {CaptureResolution{1920, 1080, kMjpg, false}, CaptureResolution{1280, 720, kMjpg, false},
+          CaptureResolution{640, 480, kYuyv, false}}) {
+        SCOPED_TRACE(std::to_string(request.width) + "x" + std::to_string(request.height));
+        ASSERT_EQ(Start(microscope, request), S_OK);
+        FrameBuffer frame;
+        ASSERT_TRUE(NextLiveFrame(frame));
+        ASSERT_EQ(frame.Width(), request.width);
+        ASSERT_EQ(frame.Height(), request.height);
+        const int w = request.width, h = request.height;
+        EXPECT_TRUE(Near(frame, h / 16, h / 16, kMarker));
+        EXPECT_TRUE(Near(frame, w / 5, h / 4, kTop));
+        EXPECT_TRUE(Near(frame, w / 5, h * 3 / 4, kBottom));
+        EXPECT_TRUE(FramesGoOn(5));
+        EXPECT_EQ(capture->GetCaptureStats().dropped, 0);
+    }
+    capture->StopPreview();
+    EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+TEST_F(KernelCaptureTest, VividStreamsAtTheNegotiatedSize) {
+    const std::vector<std::string> vivid = RigDevices::VividNodes();
+    ASSERT_FALSE(vivid.empty());
+    for (const CaptureResolution& request :
+         {CaptureResolution{640, 480, kYuyv, false}, CaptureResolution{1280, 720, kYuyv, false}}) {
+        ASSERT_EQ(Start(vivid[0], request), S_OK);
+        FrameBuffer frame;
+        ASSERT_TRUE(NextLiveFrame(frame));
+        EXPECT_EQ(frame.Width(), request.width);
+        EXPECT_EQ(frame.Height(), request.height);
+        EXPECT_TRUE(FramesGoOn(3));
+    }
+    capture->StopPreview();
+    EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+// --- unplug and replug ---------------------------------------------------------------------------
+
+TEST_F(KernelCaptureTest, UnpluggedMicroscopeEndsItsStreamCleanlyAndComesBack) {
+    CDeviceMonitor monitor(&RealDeviceFile());
+    ASSERT_TRUE(monitor.Open());
+    ASSERT_EQ(Start(microscope, {1280, 720, kMjpg, false}), S_OK);
+    ASSERT_TRUE(FramesGoOn(3));
+
+    ASSERT_TRUE(RigDevices::UnplugCamera("cam1"));
+    ASSERT_TRUE(WaitUntil([&] { return !capture->IsStreaming(); }));
+    EXPECT_TRUE(capture->GetCaptureStats().ended);
+    EXPECT_TRUE(SeeEvent(monitor, "remove", microscope));
+    capture->StopPreview();
+    EXPECT_FALSE(Listed(*capture, kMicroscopeIdentity));
+
+    microscope = RigDevices::PlugCamera("cam1", 0, kMicroscopeSerial);
+    ASSERT_FALSE(microscope.empty());
+    EXPECT_TRUE(SeeEvent(monitor, "add", microscope));
+    EXPECT_TRUE(Listed(*capture, kMicroscopeIdentity));
+    ASSERT_EQ(Start(microscope, {1280, 720, kMjpg, false}), S_OK);
+    EXPECT_TRUE(FramesGoOn(3));
+    capture->StopPreview();
+    EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+TEST_F(KernelCaptureTest, UnboundVividEndsItsStreamCleanlyAndComesBack) {
+    CDeviceMonitor monitor(&RealDeviceFile());
+    ASSERT_TRUE(monitor.Open());
+    const std::string node = RigDevices::VividNodes().front();
+    ASSERT_EQ(Start(node, {640, 480, kYuyv, false}), S_OK);
+    ASSERT_TRUE(FramesGoOn(2));
+
+    ASSERT_TRUE(RigDevices::UnbindVivid());
+    ASSERT_TRUE(WaitUntil([&] { return !capture->IsStreaming(); }));
+    EXPECT_TRUE(capture->GetCaptureStats().ended);
+    EXPECT_TRUE(SeeEvent(monitor, "remove", node));
+    capture->StopPreview();
+    EXPECT_FALSE(Listed(*capture, kVividIdentity));
+
+    ASSERT_TRUE(RigDevices::BindVivid());
+    const std::string back = RigDevices::VividNodes().front();
+    EXPECT_TRUE(SeeEvent(monitor, "add", back));
+    EXPECT_TRUE(Listed(*capture, kVividIdentity));
+    ASSERT_EQ(Start(back, {640, 480, kYuyv, false}), S_OK);
+    EXPECT_TRUE(FramesGoOn(2));
+    capture->StopPreview();
+}
+
+}  // namespace
+}  // namespace orvane::test
