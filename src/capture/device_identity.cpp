@@ -59,7 +59,10 @@ std::string CDeviceIdentity::DevicePathOf(const DeviceNode& node) {
 
 bool CDeviceIdentity::Query(const std::string& node, NodeFacts& facts) {
     const int fd = device.Open(node, O_RDWR | O_NONBLOCK);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        facts.openError = errno;
+        return false;
+    }
     v4l2_capability caps{};
     const bool ok = device.Ioctl(fd, VIDIOC_QUERYCAP, &caps) == 0;
     if (ok) {
@@ -97,10 +100,13 @@ std::vector<CaptureDevice> CDeviceIdentity::ListCaptureDevices() {
         NodeFacts facts;
         if (node.node.empty()) continue;
         if (!Query(node.node, facts)) {
-            // A camera we may not open (no permission, or one user at a time and in use) is still a
-            // camera: listed from what udev knows, so that opening it can say what is wrong.
-            const int error = errno;
-            if (error != EACCES && error != EPERM && error != EBUSY) continue;
+            // A camera we may not open for want of permission is still a camera: listed from what udev
+            // knows, so that opening it can say what is wrong. Only the open's own error counts; a node
+            // that opened and then failed its questions is no camera. A node busy for a moment (as
+            // nodes are while they appear and go) is not listed: the list must be the same from one
+            // look to the next, since a camera is chosen by its place in it.
+            const int error = facts.openError;
+            if (error != EACCES && error != EPERM) continue;
             facts = NodeFacts{};
             facts.card = node.Property("ID_V4L_PRODUCT");
             facts.capture = node.Property("ID_V4L_CAPABILITIES").find(":capture:") != std::string::npos;

@@ -54,6 +54,7 @@ private:
         std::string driver, card, busInfo;
         bool capture = false;      // captures video by streaming and is no media-controller node
         bool convertible = false;  // offers a format the frame converter understands
+        int openError = 0;         // errno of a failed open; 0 when the node opened
     };
     // Opens the node and asks it what it is.
     bool Query(const std::string& node, NodeFacts& facts);
