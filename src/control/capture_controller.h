@@ -85,6 +85,9 @@ public:
     void EndRecording();
     // Leaves every capture action: a pending photo is given up, the series and the recording end.
     void StopActions();
+    // The previewed camera was pulled out: every action ends, and a series or recording that was
+    // running is told to have ended (also in full screen, where the no-camera box is not shown).
+    void EndActionsForRemovedCamera();
 
     // The captions of the series and recording buttons for the current states and language.
     void UpdateCaptions();

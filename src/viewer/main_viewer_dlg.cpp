@@ -303,6 +303,11 @@ void CMainViewerDlg::StopEverything() {
     captureSession.StopPreview();
 }
 
+void CMainViewerDlg::StopEverythingForRemovedCamera() {
+    controller.EndActionsForRemovedCamera();
+    captureSession.StopPreview();
+}
+
 void CMainViewerDlg::LargestListedResolution(int32_t& width, int32_t& height) const {
     for (const auto& [key, entry] : resolutionList) {
         if (entry.width > kLargestPreferredWidth) continue;

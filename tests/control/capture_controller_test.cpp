@@ -245,5 +245,36 @@ TEST_F(CaptureControllerTest, StopActionsLeavesEveryState) {
     EXPECT_EQ(view.captions[CaptureAction::TimedShot], Text(keys::kViewBtnTakeTimedShot));
 }
 
+// Ends the user did not ask for are told, without a box that stops the program: the recording that
+// reached its maximum size, and a series or recording whose camera was pulled out.
+TEST_F(CaptureControllerTest, EndsTheUserDidNotAskForAreTold) {
+    controller.ToggleRecording();
+    ASSERT_TRUE(controller.IsRecording());
+    controller.State().recordingLimitReached = 1;  // as the dispatcher marks it
+    controller.OnRecordingEnd();
+    EXPECT_FALSE(controller.IsRecording());
+    EXPECT_EQ(alerts.Alerts(), std::vector<std::string>{Text(keys::kAlertRecordingReachedMaximumSize)});
+
+    alerts.Clear();
+    controller.ToggleRecording();
+    ASSERT_TRUE(controller.IsRecording());
+    EXPECT_EQ(controller.State().recordingLimitReached.load(), 0) << "a new recording starts unmarked";
+    controller.ToggleRecording();
+    EXPECT_TRUE(alerts.Alerts().empty()) << "a recording the user stopped needs no notice";
+
+    for (void (CCaptureController::*action)() :
+         {&CCaptureController::ToggleTimedShots, &CCaptureController::ToggleRecording}) {
+        alerts.Clear();
+        (controller.*action)();
+        controller.EndActionsForRemovedCamera();
+        EXPECT_FALSE(controller.IsTimedShotRunning() || controller.IsRecording());
+        EXPECT_TRUE(view.enabled);
+        EXPECT_EQ(alerts.Alerts(), std::vector<std::string>{Text(keys::kAlertCaptureEndedCameraRemoved)});
+    }
+    alerts.Clear();
+    controller.EndActionsForRemovedCamera();
+    EXPECT_TRUE(alerts.Alerts().empty()) << "nothing ran, nothing to tell";
+}
+
 }  // namespace
 }  // namespace orvane
