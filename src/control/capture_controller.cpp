@@ -139,8 +139,7 @@ void CCaptureController::OnRecordingEnd() {
     if (!IsRecording()) return;
     const bool limit = state.recordingLimitReached.exchange(0, std::memory_order_acq_rel) == 1;
     EndRecording();
-    // Told without stopping anything: the notice stands beside the live picture.
-    if (limit) ShowAlert(Text(keys::kAlertRecordingReachedMaximumSize));
+    if (limit) view.ShowNotice(Text(keys::kAlertRecordingReachedMaximumSize));
 }
 
 void CCaptureController::EndRecording() {
@@ -160,7 +159,7 @@ void CCaptureController::StopActions() {
 void CCaptureController::EndActionsForRemovedCamera() {
     const bool running = IsTimedShotRunning() || IsRecording();
     StopActions();
-    if (running) ShowAlert(Text(keys::kAlertCaptureEndedCameraRemoved));
+    if (running) view.ShowNotice(Text(keys::kAlertCaptureEndedCameraRemoved));
 }
 
 std::string CCaptureController::ExitQuestion() const {

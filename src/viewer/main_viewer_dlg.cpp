@@ -395,6 +395,12 @@ void CMainViewerDlg::UpdateTimedShotCaption() { controller.UpdateCaptions(); }
 
 void CMainViewerDlg::ShowLeftColumn() { layout->RestoreLeftColumn(); }
 
+void CMainViewerDlg::ShowNotice(const std::string& text) {
+    if (prompt != nullptr) prompt->ShowNotice(text);
+    // The box stands beside the window and stops nothing; it shows in full screen too.
+    ShowAlert(text);
+}
+
 void CMainViewerDlg::OnTakePhoto() { controller.TakePhoto(); }
 
 void CMainViewerDlg::OnTimedShot() { controller.ToggleTimedShots(); }

@@ -191,6 +191,7 @@ private:
     void StartSaverThread();
     void HandleViewerMessage(uint32_t message);
     void ShowLeftColumn() override;
+    void ShowNotice(const std::string& text) override;
     bool CaptureResolutionChanged() const;
 
     ViewerServices services;

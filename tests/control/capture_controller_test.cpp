@@ -36,6 +36,7 @@ public:
     }
     void SetActionCaption(CaptureAction action, const std::string& caption) override { captions[action] = caption; }
     void ShowLeftColumn() override { ++leftColumnShown; }
+    void ShowNotice(const std::string& text) override { notices.push_back(text); }
     bool HasCurrentDevice() const override { return device; }
     void ShowPreviewError() override { ++previewErrors; }
     bool ApplyCaptureSize(int32_t width, int32_t height) override {
@@ -51,6 +52,7 @@ public:
     int leftColumnShown = 0;
     int previewErrors = 0;
     std::vector<std::pair<int32_t, int32_t>> sizes;
+    std::vector<std::string> notices;
 };
 
 class CaptureControllerTest : public ::testing::Test {
@@ -253,27 +255,27 @@ TEST_F(CaptureControllerTest, EndsTheUserDidNotAskForAreTold) {
     controller.State().recordingLimitReached = 1;  // as the dispatcher marks it
     controller.OnRecordingEnd();
     EXPECT_FALSE(controller.IsRecording());
-    EXPECT_EQ(alerts.Alerts(), std::vector<std::string>{Text(keys::kAlertRecordingReachedMaximumSize)});
+    EXPECT_EQ(view.notices, std::vector<std::string>{Text(keys::kAlertRecordingReachedMaximumSize)});
 
-    alerts.Clear();
+    view.notices.clear();
     controller.ToggleRecording();
     ASSERT_TRUE(controller.IsRecording());
     EXPECT_EQ(controller.State().recordingLimitReached.load(), 0) << "a new recording starts unmarked";
     controller.ToggleRecording();
-    EXPECT_TRUE(alerts.Alerts().empty()) << "a recording the user stopped needs no notice";
+    EXPECT_TRUE(view.notices.empty()) << "a recording the user stopped needs no notice";
 
     for (void (CCaptureController::*action)() :
          {&CCaptureController::ToggleTimedShots, &CCaptureController::ToggleRecording}) {
-        alerts.Clear();
+        view.notices.clear();
         (controller.*action)();
         controller.EndActionsForRemovedCamera();
         EXPECT_FALSE(controller.IsTimedShotRunning() || controller.IsRecording());
         EXPECT_TRUE(view.enabled);
-        EXPECT_EQ(alerts.Alerts(), std::vector<std::string>{Text(keys::kAlertCaptureEndedCameraRemoved)});
+        EXPECT_EQ(view.notices, std::vector<std::string>{Text(keys::kAlertCaptureEndedCameraRemoved)});
     }
-    alerts.Clear();
+    view.notices.clear();
     controller.EndActionsForRemovedCamera();
-    EXPECT_TRUE(alerts.Alerts().empty()) << "nothing ran, nothing to tell";
+    EXPECT_TRUE(view.notices.empty()) << "nothing ran, nothing to tell";
 }
 
 }  // namespace

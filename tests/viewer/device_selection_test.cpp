@@ -148,6 +148,9 @@ TEST_F(DeviceSelectionTest, PullingThePreviewedCameraEndsTheRecordingAndPreviews
     const int64_t seen = FramesSeen();
     EXPECT_TRUE(WaitFor([&] { return FramesSeen() > seen + 3; }));
     EXPECT_EQ(alerts.Alerts(), std::vector<std::string>{Text("ui_alert_capture_ended_camera_removed", "")});
+    // The status line tells it too, while nothing else runs.
+    viewer->UpdatePrompt(QPoint(-1, -1), false);
+    EXPECT_EQ(PromptText(), Text("ui_alert_capture_ended_camera_removed", ""));
 }
 
 TEST_F(DeviceSelectionTest, TheLastCameraGoneStopsEverythingAndTheFirstNewOneStartsAgain) {
