@@ -11,6 +11,8 @@ struct CaptureState {
     std::atomic<int32_t> shotPending{0};
     std::atomic<int32_t> timedShotRunning{0};
     std::atomic<int32_t> recordingRunning{0};
+    // Set by the dispatcher when it ends the recording at the maximum file size.
+    std::atomic<int32_t> recordingLimitReached{0};
     std::atomic<int32_t> timedShotIntervalMs{0};
     std::atomic<float> timedShotHours{1.0f};
 };

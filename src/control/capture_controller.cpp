@@ -129,13 +129,17 @@ void CCaptureController::ToggleRecording() {
         view.ApplyCaptureSize(resolutionBeforeRecording.width, resolutionBeforeRecording.height);
         return;
     }
+    state.recordingLimitReached.store(0, std::memory_order_relaxed);
     state.recordingRunning.store(1, std::memory_order_release);
     UpdateCaptions();
     view.EnableActions(false, CaptureAction::Recording);
 }
 
 void CCaptureController::OnRecordingEnd() {
-    if (IsRecording()) EndRecording();
+    if (!IsRecording()) return;
+    const bool limit = state.recordingLimitReached.exchange(0, std::memory_order_acq_rel) == 1;
+    EndRecording();
+    if (limit) view.ShowNotice(Text(keys::kAlertRecordingReachedMaximumSize));
 }
 
 void CCaptureController::EndRecording() {
@@ -150,6 +154,12 @@ void CCaptureController::StopActions() {
     if (IsPhotoPending()) OnShotDone();
     if (IsTimedShotRunning()) EndTimedShots();
     if (IsRecording()) EndRecording();
+}
+
+void CCaptureController::EndActionsForRemovedCamera() {
+    const bool running = IsTimedShotRunning() || IsRecording();
+    StopActions();
+    if (running) view.ShowNotice(Text(keys::kAlertCaptureEndedCameraRemoved));
 }
 
 std::string CCaptureController::ExitQuestion() const {

@@ -29,6 +29,9 @@ public:
     virtual void SetActionCaption(CaptureAction action, const std::string& caption) = 0;
     // Brings the browser column back, so that the file about to be saved can be seen arriving.
     virtual void ShowLeftColumn() = 0;
+    // Tells of something that happened without the user asking (an action that ended by itself),
+    // on the status line and in a notice that does not stop the program.
+    virtual void ShowNotice(const std::string& text) = 0;
     // The device side: whether a camera is previewed, the warning when none is, and a restart of
     // the preview at another size (false when that failed or nothing is previewed).
     virtual bool HasCurrentDevice() const = 0;
@@ -85,6 +88,9 @@ public:
     void EndRecording();
     // Leaves every capture action: a pending photo is given up, the series and the recording end.
     void StopActions();
+    // The previewed camera was pulled out: every action ends, and a series or recording that was
+    // running is told to have ended (also in full screen, where the no-camera box is not shown).
+    void EndActionsForRemovedCamera();
 
     // The captions of the series and recording buttons for the current states and language.
     void UpdateCaptions();

@@ -119,6 +119,7 @@ void CSampleGrabberCB::RecordingStep(IGrabberOwner& viewer, const uint8_t* bits,
     if (g_recordingOutput == nullptr) return;
     const int64_t limit = int64_t{Settings().GetUsingParam().moviesizemax} << 20;
     if (static_cast<int64_t>(g_recordingOutput->GetWrittenBytes()) >= limit) {
+        viewer.GetCaptureState().recordingLimitReached.store(1, std::memory_order_release);
         viewer.PostViewerMessage(WM_RECORDING_END);
         return;
     }

@@ -149,7 +149,7 @@ void CDeviceSelection::OnDeviceChanged() {
     if (IViewerSettingsDialog* dialog = viewer.SettingsDialog()) dialog->FillDeviceList();
 
     if (viewer.GetDeviceList().empty()) {
-        viewer.StopEverything();
+        viewer.StopEverythingForRemovedCamera();
         viewer.ShowNoCameraAlert();
         viewer.ForgetCurrentDevice();
     } else if (oldCount == 0) {
@@ -158,7 +158,7 @@ void CDeviceSelection::OnDeviceChanged() {
     } else if (FindDeviceIndex(viewer.CurrentIdentity()) >= 0) {
         // The previewed camera is still there: the preview and any capture action go on.
     } else {
-        viewer.StopEverything();
+        viewer.StopEverythingForRemovedCamera();
         PreviewSavedOrDefaultDevice();
     }
 }

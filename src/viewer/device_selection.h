@@ -32,6 +32,8 @@ public:
     virtual bool PreviewDevice(int32_t deviceIndex, CaptureResolution resolution) = 0;
     // Ends every capture action and the preview.
     virtual void StopEverything() = 0;
+    // The same after the previewed camera was pulled out; a running series or recording is told.
+    virtual void StopEverythingForRemovedCamera() = 0;
     virtual void ForgetCurrentDevice() = 0;
     virtual void ShowNoCameraAlert() = 0;
     // The open settings dialog, told when the camera list changes; nullptr when none is open.

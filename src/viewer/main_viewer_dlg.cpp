@@ -303,6 +303,11 @@ void CMainViewerDlg::StopEverything() {
     captureSession.StopPreview();
 }
 
+void CMainViewerDlg::StopEverythingForRemovedCamera() {
+    controller.EndActionsForRemovedCamera();
+    captureSession.StopPreview();
+}
+
 void CMainViewerDlg::LargestListedResolution(int32_t& width, int32_t& height) const {
     for (const auto& [key, entry] : resolutionList) {
         if (entry.width > kLargestPreferredWidth) continue;
@@ -389,6 +394,12 @@ void CMainViewerDlg::UpdateRecordingCaption() { controller.UpdateCaptions(); }
 void CMainViewerDlg::UpdateTimedShotCaption() { controller.UpdateCaptions(); }
 
 void CMainViewerDlg::ShowLeftColumn() { layout->RestoreLeftColumn(); }
+
+void CMainViewerDlg::ShowNotice(const std::string& text) {
+    if (prompt != nullptr) prompt->ShowNotice(text);
+    // The box stands beside the window and stops nothing; it shows in full screen too.
+    ShowAlert(text);
+}
 
 void CMainViewerDlg::OnTakePhoto() { controller.TakePhoto(); }
 

@@ -34,6 +34,12 @@ void CStatusPrompt::Stop() { timer.stop(); }
 
 void CStatusPrompt::OnTick() { UpdatePrompt(viewer.mapFromGlobal(QCursor::pos()), false); }
 
+void CStatusPrompt::ShowNotice(const std::string& text) {
+    notice = text;
+    noticeUntilMs = NowMs() + kNoticeMs;
+    SetPrompt(text);
+}
+
 std::string CStatusPrompt::SizeText(int32_t width, int32_t height) {
     return Format("%d X %d", width, height);
 }
@@ -103,6 +109,7 @@ std::string CStatusPrompt::StateText() {
         return text;
     }
     recordingDots = 0;
+    if (!notice.empty() && NowMs() < noticeUntilMs) return notice;
     if (!viewer.HasCurrentDevice()) return viewer.GetPreviewErrorText();
     return Format(viewer.Text(keys::kPromptDoingPreview), SizeText(r.width, r.height));
 }

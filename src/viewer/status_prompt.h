@@ -33,6 +33,9 @@ public:
     void UpdatePrompt(QPoint point, bool onlyButtons);
     // Writes the text only when it differs from what the line shows.
     void SetPrompt(const std::string& text);
+    // Shows `text` at once and keeps it, while no capture action runs, for kNoticeMs.
+    void ShowNotice(const std::string& text);
+    static constexpr int64_t kNoticeMs = 15000;
 
     uint8_t RecordingDots() const { return recordingDots; }
     // How often the line was actually written.
@@ -51,6 +54,8 @@ private:
     QLabel& line;
     QTimer timer;
     uint8_t recordingDots = 0;
+    std::string notice;
+    int64_t noticeUntilMs = 0;
     int writes = 0;
 };
 

@@ -36,6 +36,7 @@ public:
     }
     void SetActionCaption(CaptureAction action, const std::string& caption) override { captions[action] = caption; }
     void ShowLeftColumn() override { ++leftColumnShown; }
+    void ShowNotice(const std::string& text) override { notices.push_back(text); }
     bool HasCurrentDevice() const override { return device; }
     void ShowPreviewError() override { ++previewErrors; }
     bool ApplyCaptureSize(int32_t width, int32_t height) override {
@@ -51,6 +52,7 @@ public:
     int leftColumnShown = 0;
     int previewErrors = 0;
     std::vector<std::pair<int32_t, int32_t>> sizes;
+    std::vector<std::string> notices;
 };
 
 class CaptureControllerTest : public ::testing::Test {
@@ -243,6 +245,37 @@ TEST_F(CaptureControllerTest, StopActionsLeavesEveryState) {
     EXPECT_FALSE(OutputRunning());
     EXPECT_TRUE(view.enabled);
     EXPECT_EQ(view.captions[CaptureAction::TimedShot], Text(keys::kViewBtnTakeTimedShot));
+}
+
+// Ends the user did not ask for are told, without a box that stops the program: the recording that
+// reached its maximum size, and a series or recording whose camera was pulled out.
+TEST_F(CaptureControllerTest, EndsTheUserDidNotAskForAreTold) {
+    controller.ToggleRecording();
+    ASSERT_TRUE(controller.IsRecording());
+    controller.State().recordingLimitReached = 1;  // as the dispatcher marks it
+    controller.OnRecordingEnd();
+    EXPECT_FALSE(controller.IsRecording());
+    EXPECT_EQ(view.notices, std::vector<std::string>{Text(keys::kAlertRecordingReachedMaximumSize)});
+
+    view.notices.clear();
+    controller.ToggleRecording();
+    ASSERT_TRUE(controller.IsRecording());
+    EXPECT_EQ(controller.State().recordingLimitReached.load(), 0) << "a new recording starts unmarked";
+    controller.ToggleRecording();
+    EXPECT_TRUE(view.notices.empty()) << "a recording the user stopped needs no notice";
+
+    for (void (CCaptureController::*action)() :
+         {&CCaptureController::ToggleTimedShots, &CCaptureController::ToggleRecording}) {
+        view.notices.clear();
+        (controller.*action)();
+        controller.EndActionsForRemovedCamera();
+        EXPECT_FALSE(controller.IsTimedShotRunning() || controller.IsRecording());
+        EXPECT_TRUE(view.enabled);
+        EXPECT_EQ(view.notices, std::vector<std::string>{Text(keys::kAlertCaptureEndedCameraRemoved)});
+    }
+    view.notices.clear();
+    controller.EndActionsForRemovedCamera();
+    EXPECT_TRUE(view.notices.empty()) << "nothing ran, nothing to tell";
 }
 
 }  // namespace

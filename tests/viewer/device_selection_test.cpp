@@ -147,7 +147,10 @@ TEST_F(DeviceSelectionTest, PullingThePreviewedCameraEndsTheRecordingAndPreviews
     EXPECT_EQ(Folder("Movies").size(), 1u);
     const int64_t seen = FramesSeen();
     EXPECT_TRUE(WaitFor([&] { return FramesSeen() > seen + 3; }));
-    EXPECT_TRUE(alerts.Alerts().empty());
+    EXPECT_EQ(alerts.Alerts(), std::vector<std::string>{Text("ui_alert_capture_ended_camera_removed", "")});
+    // The status line tells it too, while nothing else runs.
+    viewer->UpdatePrompt(QPoint(-1, -1), false);
+    EXPECT_EQ(PromptText(), Text("ui_alert_capture_ended_camera_removed", ""));
 }
 
 TEST_F(DeviceSelectionTest, TheLastCameraGoneStopsEverythingAndTheFirstNewOneStartsAgain) {
@@ -161,7 +164,8 @@ TEST_F(DeviceSelectionTest, TheLastCameraGoneStopsEverythingAndTheFirstNewOneSta
     EXPECT_FALSE(viewer->HasCurrentDevice());
     EXPECT_EQ(State().timedShotRunning.load(), 0);
     EXPECT_FALSE(viewer->PreviewWindow()->VideoHost()->HasPicture());
-    EXPECT_EQ(alerts.Alerts(), std::vector<std::string>{Text("ui_alert_no_camera", "")});
+    EXPECT_EQ(alerts.Alerts(), (std::vector<std::string>{Text("ui_alert_capture_ended_camera_removed", ""),
+                                                         Text("ui_alert_no_camera", "")}));
 
     cameras.Camera(0).Plug();
     ASSERT_TRUE(WaitFor(

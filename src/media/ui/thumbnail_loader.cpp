@@ -65,7 +65,7 @@ CThumbnailLoader::~CThumbnailLoader() {
         keeps.clear();
         for (const auto& work : running) work->cancelled->store(true, std::memory_order_release);
     }
-    wake.notify_all();
+    Wake();
     for (std::thread& worker : workers) worker.join();
 }
 
@@ -75,10 +75,29 @@ void CThumbnailLoader::Want(std::vector<ThumbnailRequest> requests) {
     // lock next (this thread now, or the worker before it lets go of the lock) applies it.
     delete wanted.exchange(new std::vector<ThumbnailRequest>(std::move(requests)), std::memory_order_acq_rel);
     std::unique_lock guard(lock, std::try_to_lock);
-    if (!guard.owns_lock()) return;
-    const bool applied = TakeWantedLocked();
-    guard.unlock();
-    if (applied) wake.notify_all();
+    if (guard.owns_lock()) {
+        TakeWantedLocked();
+        guard.unlock();
+    }
+    // Also when the lock was taken: its holder may be a worker that has just looked for work and is
+    // about to sleep.
+    Wake();
+}
+
+void CThumbnailLoader::Wake() {
+    wakeCount.fetch_add(1, std::memory_order_acq_rel);
+    wakeCount.notify_all();
+}
+
+void CThumbnailLoader::WaitForWork(std::unique_lock<std::mutex>& guard) {
+    for (;;) {
+        const uint32_t seen = wakeCount.load(std::memory_order_acquire);
+        if (stopping || !queue.empty() || !keeps.empty() || wanted.load(std::memory_order_acquire) != nullptr)
+            return;
+        guard.unlock();
+        wakeCount.wait(seen, std::memory_order_acquire);
+        guard.lock();
+    }
 }
 
 bool CThumbnailLoader::TakeWantedLocked() {
@@ -114,7 +133,7 @@ void CThumbnailLoader::Unlock(std::unique_lock<std::mutex>& guard) {
         guard.lock();
         TakeWantedLocked();
         guard.unlock();
-        wake.notify_all();
+        Wake();
     }
 }
 
@@ -157,12 +176,9 @@ void CThumbnailLoader::WorkerProc() {
     LowerThisThread();
     std::unique_lock guard(lock);
     for (;;) {
-        wake.wait(guard, [this] {
-            return stopping || !queue.empty() || !keeps.empty() ||
-                   wanted.load(std::memory_order_acquire) != nullptr;
-        });
+        WaitForWork(guard);
         if (stopping) return;
-        if (TakeWantedLocked()) wake.notify_all();
+        if (TakeWantedLocked()) Wake();
         if (queue.empty() && keeps.empty()) continue;
         if (!queue.empty()) {
             auto work = std::make_shared<Running>(

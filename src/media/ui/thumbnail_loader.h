@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -69,6 +68,11 @@ private:
     bool TakeWantedLocked();
     // Lets go of the lock, applying first any list the interface thread left meanwhile.
     void Unlock(std::unique_lock<std::mutex>& guard);
+    // Wakes the workers. Needs no lock: a worker reads the count before it looks for work under the
+    // lock and sleeps only while the count is unchanged, so no wake-up falls between the two.
+    void Wake();
+    // Worker, with `guard` held: returns once there is something to do or the loader stops.
+    void WaitForWork(std::unique_lock<std::mutex>& guard);
 
     CThumbnailMaker maker;
     ResultHandler onResult;
@@ -76,7 +80,7 @@ private:
     // The latest list from Want not yet applied; owned by whoever takes it out.
     std::atomic<std::vector<ThumbnailRequest>*> wanted{nullptr};
     mutable std::mutex lock;  // guards queue, running, keeps and stopping
-    std::condition_variable wake;
+    std::atomic<uint32_t> wakeCount{0};
     std::deque<ThumbnailRequest> queue;
     std::vector<std::shared_ptr<Running>> running;
     std::deque<CThumbnailMaker::Keep> keeps;
