@@ -137,7 +137,7 @@ case ${1:-} in
     feeder_gone "$name" || die "$name is plugged in already"
     echo "$udc" >"$state/$name.udc"
     put "$configfs/$name/UDC" "$udc"
-    wait_for 20 gadget_node "$name" || die "$name: the gadget's video node did not appear"
+    wait_for 60 gadget_node "$name" || die "$name: the gadget's video node did not appear"
     rm -f "$state/$name.ready"
     "$ORVANE_FEEDER" --node "$(gadget_node "$name")" --fps "$fps" --pace "${ORVANE_FEEDER_PACE:-$fps}" \
       --format mjpg:1920x1080,1280x720 --format yuyv:640x480 \
