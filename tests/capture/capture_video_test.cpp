@@ -24,6 +24,7 @@
 #include "config/registry_hive.h"
 #include "config/setting_param_manage.h"
 #include "dispatch/grabber_owner.h"
+#include "dispatch/viewer_stand_ins.h"
 #include "dispatch/photo_saver.h"
 #include "dispatch/recording_control.h"
 #include "dispatch/sample_grabber_cb.h"
@@ -41,57 +42,9 @@ using Colour = SimulatedCamera::Colour;
 constexpr uint32_t kYuyv = V4L2_PIX_FMT_YUYV;
 constexpr uint32_t kMjpg = V4L2_PIX_FMT_MJPEG;
 
-template <class Predicate>
-bool WaitUntil(Predicate predicate) {
-    const auto deadline = std::chrono::steady_clock::now() + 4s;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return predicate();
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using test::WaitUntil;
 
-// The main viewer's side: the resolution list it is given, its capture state, what it is told.
-class TestViewer final : public ICaptureViewer, public IGrabberOwner, public IResourceWindow {
-public:
-    void SetResolutionList(const ResolutionList& list) override { resolutionList = list; }
-    bool LargestListedResolution(CaptureResolution& resolution) override {
-        bool found = false;
-        for (const auto& [key, entry] : resolutionList) {
-            if (entry.width > 2048) continue;
-            resolution.width = entry.width;
-            resolution.height = entry.height;
-            found = true;
-        }
-        return found;
-    }
-    CaptureState& GetCaptureState() override { return state; }
-    void PostViewerMessage(uint32_t message) override {
-        std::lock_guard<std::mutex> guard(lock);
-        messages.push_back(message);
-    }
-    IResourceWindow* GetResourceWindow() override { return this; }
-    void AddSavedFile(const std::string& path) override {
-        std::lock_guard<std::mutex> guard(lock);
-        saved.push_back(path);
-    }
-    size_t Count(uint32_t message) const {
-        std::lock_guard<std::mutex> guard(lock);
-        return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));
-    }
-    size_t SavedCount() const {
-        std::lock_guard<std::mutex> guard(lock);
-        return saved.size();
-    }
-
-    ResolutionList resolutionList;
-    CaptureState state;
-
-private:
-    mutable std::mutex lock;  // guards messages and saved
-    std::vector<uint32_t> messages;
-    std::vector<std::string> saved;
-};
+using TestViewer = test::CaptureTestViewer;
 
 ::testing::AssertionResult Near(const uint8_t* rgb, Colour want) {
     if (std::abs(rgb[0] - want.red) <= 28 && std::abs(rgb[1] - want.green) <= 28 &&
@@ -532,23 +485,13 @@ TEST_F(CaptureVideoTest, TooLittleBandwidthFallsBackToMjpgThenToSmallerSizes) {
     EXPECT_EQ(sim->OpenDescriptors(), 0u);
 }
 
-template <class Predicate>
-bool WaitLong(Predicate predicate) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return predicate();
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
 TEST_F(CaptureVideoTest, StreamThatStopsDeliveringIsRestartedOnce) {
     std::atomic<int> lost{0};
     capture->SetStreamLostHandler([&] { ++lost; });
     ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
     ASSERT_TRUE(FramesGoOn(2));
     sim->Camera(0).StopDelivering(StallKind::UntilRestart);
-    ASSERT_TRUE(WaitLong([&] { return capture->GetCaptureStats().restarts >= 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return capture->GetCaptureStats().restarts >= 1; }, 20s));
     EXPECT_TRUE(FramesGoOn(3));
     EXPECT_TRUE(capture->IsStreaming());
     EXPECT_EQ(lost, 0);
@@ -561,7 +504,7 @@ TEST_F(CaptureVideoTest, StreamThatStaysSilentAfterTheRestartIsReported) {
     ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
     ASSERT_TRUE(FramesGoOn(2));
     sim->Camera(0).StopDelivering(StallKind::UntilReplug);
-    ASSERT_TRUE(WaitLong([&] { return capture->GetCaptureStats().ended; }));
+    ASSERT_TRUE(WaitUntil([&] { return capture->GetCaptureStats().ended; }, 20s));
     const CaptureStats stats = capture->GetCaptureStats();
     EXPECT_TRUE(stats.stalled);
     EXPECT_GE(stats.restarts, 1);  // a loaded machine may have restarted it once before
@@ -605,7 +548,7 @@ TEST_F(CaptureVideoTest, SnapshotButtonPressWritesOnePhoto) {
     ASSERT_TRUE(FramesGoOn(1));
 
     sim->Camera(0).PressSnapshotButton();
-    ASSERT_TRUE(WaitUntil([&] { return viewer.SavedCount() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return viewer.Saved().size() == 1; }));
     ASSERT_TRUE(FramesGoOn(3));
     const std::vector<std::string> shots = SingleShots();
     ASSERT_EQ(shots.size(), 1u);

@@ -151,14 +151,7 @@ bool PeerClosed(const Fd& connection, std::chrono::milliseconds limit) {
     return false;
 }
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using test::WaitUntil;
 
 // CPU time used by the whole process so far, all threads together.
 std::chrono::microseconds ProcessCpuTime() {

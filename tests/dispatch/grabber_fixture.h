@@ -10,6 +10,7 @@
 #include "config/setting_param_manage.h"
 #include "dispatch/grabber_owner.h"
 #include "dispatch/sample_grabber_cb.h"
+#include "dispatch/viewer_stand_ins.h"
 #include "dispatch/photo_saver.h"
 #include "imaging/rotate_sample_imp.h"
 #include "media/saving_loaction_manage.h"
@@ -17,38 +18,6 @@
 
 namespace orvane::test {
 
-// The viewer's side of the dispatcher: its capture state, and a record of what it was told.
-class RecordingViewer final : public IGrabberOwner, public IResourceWindow {
-public:
-    CaptureState& GetCaptureState() override { return state; }
-    void PostViewerMessage(uint32_t message) override {
-        std::lock_guard<std::mutex> guard(lock);
-        messages.push_back(message);
-    }
-    IResourceWindow* GetResourceWindow() override { return this; }
-    void AddSavedFile(const std::string& path) override {
-        std::lock_guard<std::mutex> guard(lock);
-        saved.push_back(path);
-    }
-
-    size_t Count(uint32_t message) const {
-        std::lock_guard<std::mutex> guard(lock);
-        size_t n = 0;
-        for (uint32_t m : messages) n += m == message;
-        return n;
-    }
-    std::vector<std::string> Saved() const {
-        std::lock_guard<std::mutex> guard(lock);
-        return saved;
-    }
-
-    CaptureState state;
-
-private:
-    mutable std::mutex lock;  // guards messages and saved
-    std::vector<uint32_t> messages;
-    std::vector<std::string> saved;
-};
 
 // A dispatcher instance with settings, saving locations and rotation of its own, saving below a
 // sandbox folder at a fixed date.

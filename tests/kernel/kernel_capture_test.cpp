@@ -36,7 +36,7 @@ constexpr Rgb kMarker{240, 240, 240};
 
 // Every event the monitor reports until `wanted` has come or the wait runs out.
 bool SeeEvent(CDeviceMonitor& monitor, const std::string& action, const std::string& node) {
-    return WaitUntil([&] {
+    return WaitLong([&] {
         for (const DeviceEvent& event : monitor.ReadEvents()) {
             if (event.action == action && event.node == node) return true;
         }
@@ -172,7 +172,7 @@ TEST_F(KernelCaptureTest, UnpluggedMicroscopeEndsItsStreamCleanlyAndComesBack) {
     ASSERT_TRUE(FramesGoOn(3));
 
     ASSERT_TRUE(RigDevices::UnplugCamera("cam1"));
-    ASSERT_TRUE(WaitUntil([&] { return !capture->IsStreaming(); }));
+    ASSERT_TRUE(WaitLong([&] { return !capture->IsStreaming(); }));
     EXPECT_TRUE(capture->GetCaptureStats().ended);
     EXPECT_TRUE(SeeEvent(monitor, "remove", microscope));
     capture->StopPreview();
@@ -196,7 +196,7 @@ TEST_F(KernelCaptureTest, UnboundVividEndsItsStreamCleanlyAndComesBack) {
     ASSERT_TRUE(FramesGoOn(2));
 
     ASSERT_TRUE(RigDevices::UnbindVivid());
-    ASSERT_TRUE(WaitUntil([&] { return !capture->IsStreaming(); }));
+    ASSERT_TRUE(WaitLong([&] { return !capture->IsStreaming(); }));
     EXPECT_TRUE(capture->GetCaptureStats().ended);
     EXPECT_TRUE(SeeEvent(monitor, "remove", node));
     capture->StopPreview();

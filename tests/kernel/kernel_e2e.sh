@@ -90,11 +90,12 @@ stop_viewer() {
   wait_for 30 ended "$demo_pid" || fail "the viewer did not end on SIGTERM"
   demo_pid=""
 }
-# Clicks the centre of a control given in the window's dialog units (699 x 479), starting from the
-# middle of the window (a synchronous move to where the pointer already is would wait forever).
+# Clicks the centre of a control given in the window's dialog units (699 x 479), by way of the
+# window's top-left corner, where the pointer never rests (a synchronous move to where the pointer
+# already is would wait forever).
 click_du() {
   local cx cy
-  xdotool mousemove $((win_x + win_w / 2)) $((win_y + win_h / 2)) sleep 0.1
+  xdotool mousemove --sync $((win_x + 1)) $((win_y + 1))
   cx=$(awk -v x="$1" -v w="$3" -v W="$win_w" 'BEGIN { printf "%d", (x + w / 2) * W / 699 }')
   cy=$(awk -v y="$2" -v h="$4" -v H="$win_h" 'BEGIN { printf "%d", (y + h / 2) * H / 479 }')
   xdotool mousemove --sync $((win_x + cx)) $((win_y + cy)) click 1
@@ -141,8 +142,8 @@ photo() {  # width height top bottom [marker]; takes a photo (closing a stale al
     close_alert
     return 1
   }
+  # A photo appears under its name only once it is whole (written beside it, then linked in).
   wait_for 90 try_photo || fail "no photo was written"
-  sleep 1
   last_photo=$(newest "$shots" "*.jpg")
   photo_is "$last_photo" "$@"
   echo "[$SECONDS s] photo $last_photo: ${1}x${2}"
@@ -164,9 +165,10 @@ record() {  # width height [command that ends the recording instead of the butto
     recording
   fi
   indexed() { LC_ALL=C grep -aq idx1 "$movie"; }
-  settled() { local a b; a=$(stat -c %s "$movie"); sleep 1.5; b=$(stat -c %s "$movie"); [ "$a" -eq "$b" ]; }
+  # Finished: the index is written and the viewer holds the file open no more.
+  closed() { ! find "/proc/$demo_pid/fd" -lname "$movie" 2>/dev/null | grep -q .; }
   wait_for 60 indexed || fail "the movie was not finished ($(stat -c %s "$movie") bytes)"
-  wait_for 30 settled || fail "the movie keeps growing"
+  wait_for 30 closed || fail "the viewer keeps the movie open"
   probe=$(ffprobe -v error -count_frames -select_streams v:0 \
     -show_entries stream=codec_name,width,height,nb_read_frames -of csv=p=0 "$movie" 2>&1)
   echo "[$SECONDS s] movie $movie: $(stat -c %s "$movie") bytes, ffprobe: $probe"
@@ -215,7 +217,6 @@ start_viewer
 before=$(count "$shots" "*.jpg")
 take_photo
 wait_for 90 has_files "$shots" "*.jpg" $((before + 1)) || fail "no photo of vivid was written"
-sleep 1
 size=$("$identify" -format "%w %h" "$(newest "$shots" "*.jpg")") || fail "vivid's photo does not decode"
 [ "$size" = "1920 1080" ] || fail "vivid's photo is $size, not 1920 1080"
 echo "[$SECONDS s] vivid photo: $size"

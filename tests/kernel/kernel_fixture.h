@@ -17,6 +17,7 @@
 #include "capture/device_identity.h"
 #include "capture/wifi_device_proxy.h"
 #include "config/registry_hive.h"
+#include "dispatch/viewer_stand_ins.h"
 #include "config/setting_param_manage.h"
 #include "localization/localizable_string.h"
 #include "rig_devices.h"
@@ -33,32 +34,8 @@ inline constexpr const char* kMicroscopeSerial = "ORV0001";
 inline constexpr const char* kVividIdentity = "v4l2#vivid#platform:vivid-000#vivid";
 
 // Everything in the guest runs on emulated CPUs: waits are generous.
-template <class Predicate>
-bool WaitUntil(Predicate predicate, std::chrono::milliseconds limit = 30s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return predicate();
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
+inline bool WaitLong(const std::function<bool()>& done) { return WaitUntil(done, 30s); }
 
-// The main viewer's side of the capture object: the resolution list it is given.
-class ListingViewer final : public ICaptureViewer {
-public:
-    void SetResolutionList(const ResolutionList& list) override { resolutionList = list; }
-    bool LargestListedResolution(CaptureResolution& resolution) override {
-        bool found = false;
-        for (const auto& [key, entry] : resolutionList) {
-            if (entry.width > 2048) continue;
-            resolution.width = entry.width;
-            resolution.height = entry.height;
-            found = true;
-        }
-        return found;
-    }
-    ResolutionList resolutionList;
-};
 
 // The capture object on the real device seam, with settings of its own in a sandbox. The rig's
 // devices outlive a test: cam1 (the microscope on controller 0) and vivid's instances are there at
@@ -116,11 +93,11 @@ protected:
     // The next frame the live pane would paint.
     bool NextLiveFrame(FrameBuffer& frame) {
         capture->LiveFrames().Clear();
-        return WaitUntil([&] { return capture->LiveFrames().Take(frame); });
+        return WaitLong([&] { return capture->LiveFrames().Take(frame); });
     }
     bool FramesGoOn(int count) {
         const int64_t seen = capture->GetCaptureStats().delivered;
-        return WaitUntil([&] { return capture->GetCaptureStats().delivered >= seen + count; });
+        return WaitLong([&] { return capture->GetCaptureStats().delivered >= seen + count; });
     }
 
     Sandbox box;

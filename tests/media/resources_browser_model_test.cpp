@@ -35,14 +35,6 @@ using Strings = std::vector<std::string>;
 using Records = std::vector<ChangeRecord>;
 using SteadyTime = std::chrono::steady_clock::time_point;
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 3s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return done();
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 // Whether any inotify descriptor of this process watches the folder, as /proc/self/fdinfo tells.
 bool IsWatched(const std::string& path) {
@@ -133,17 +125,17 @@ protected:
     void Start(const std::string& shown) {
         model = std::make_unique<CResourcesBrowserModel>(&host, &settings);
         model->SetFolder(shown, false);
-        ASSERT_TRUE(WaitFor([&] { return IsWatched(Root()) && IsWatched(Timed()) && IsWatched(shown); }));
+        ASSERT_TRUE(WaitUntil([&] { return IsWatched(Root()) && IsWatched(Timed()) && IsWatched(shown); }));
     }
     Strings Items() const { return model->GetItems(); }
     bool ItemsBecome(const Strings& expected) {
-        return WaitFor([&] { return Items() == expected; });
+        return WaitUntil([&] { return Items() == expected; });
     }
     // Deletes a shown photo and waits until it is gone from the list: the changes made before it have
     // been dealt with by then.
     void Settle(const std::string& sentinel) {
         ASSERT_TRUE(Remove(model->GetFolder() + "/" + sentinel));
-        ASSERT_TRUE(WaitFor([&] {
+        ASSERT_TRUE(WaitUntil([&] {
             const Strings now = Items();
             return std::find(now.begin(), now.end(), sentinel) == now.end();
         }));
@@ -200,7 +192,7 @@ TEST_F(ResourcesBrowserModelTest, DeletedPhotoIsRemovedAndRepaintedAfterTheQuiet
     const SteadyTime deleted = std::chrono::steady_clock::now();
     ASSERT_TRUE(Remove(Singles() + "/b.jpg"));
     EXPECT_TRUE(ItemsBecome({"a.jpg", "c.jpg"}));
-    ASSERT_TRUE(WaitFor([&] { return host.repaints > repaints; }));
+    ASSERT_TRUE(WaitUntil([&] { return host.repaints > repaints; }));
     EXPECT_GE(host.LastRepaint() - deleted, 50ms);
     EXPECT_EQ(host.ranges, 1);
 }
@@ -234,15 +226,15 @@ TEST_F(ResourcesBrowserModelTest, RenamesMoveAddAndDropShownNames) {
     int ranges = host.ranges;
     ASSERT_TRUE(Rename(Singles() + "/d.jpg", Singles() + "/d.txt"));
     EXPECT_TRUE(ItemsBecome({"c.jpg"}));
-    EXPECT_TRUE(WaitFor([&] { return host.ranges > ranges; }));
+    EXPECT_TRUE(WaitUntil([&] { return host.ranges > ranges; }));
     ranges = host.ranges;
     ASSERT_TRUE(Rename(Singles() + "/e.txt", Singles() + "/b.jpg"));
     EXPECT_TRUE(ItemsBecome({"b.jpg", "c.jpg"}));
-    EXPECT_TRUE(WaitFor([&] { return host.ranges > ranges; }));
+    EXPECT_TRUE(WaitUntil([&] { return host.ranges > ranges; }));
     ranges = host.ranges;
     ASSERT_TRUE(Rename(Singles() + "/c.jpg", Timed() + "/c.jpg"));  // to another folder of the tree
     EXPECT_TRUE(ItemsBecome({"b.jpg"}));
-    EXPECT_TRUE(WaitFor([&] { return host.ranges > ranges; }));
+    EXPECT_TRUE(WaitUntil([&] { return host.ranges > ranges; }));
 }
 
 TEST_F(ResourcesBrowserModelTest, RenameStormIsMergedIntoTheListInOnePass) {
@@ -268,7 +260,7 @@ TEST_F(ResourcesBrowserModelTest, RenameStormIsMergedIntoTheListInOnePass) {
     for (int i = 0; i < kFiles; ++i) ASSERT_TRUE(Rename(Singles() + "/" + before[i], Singles() + "/" + after[i]));
     const auto renamed = std::chrono::steady_clock::now();
     // Cheap looks while the storm is folded in, the whole list once they agree.
-    const bool settled = WaitFor(
+    const bool settled = WaitUntil(
         [&] {
             return model->GetItemCount() == static_cast<size_t>(kFiles) &&
                    model->GetItemPath(0) == Singles() + "/" + after.front() &&
@@ -330,7 +322,7 @@ TEST_F(ResourcesBrowserModelTest, LostChangesLeadToOneRelisting) {
     Start(Singles());
     Files(Singles(), {"b.jpg"});
     ASSERT_NO_FATAL_FAILURE(Settle("sentinel.jpg"));
-    ASSERT_TRUE(WaitFor([&] { return host.repaints == 2; }));  // the listing's and the removal's
+    ASSERT_TRUE(WaitUntil([&] { return host.repaints == 2; }));  // the listing's and the removal's
     ASSERT_EQ(host.ranges, 1);
 
     std::vector<char> burst;
@@ -345,13 +337,13 @@ TEST_F(ResourcesBrowserModelTest, LostChangesLeadToOneRelisting) {
     cut.resize(cut.size() - 4);
     model->InjectWatchEvents(cut);
     EXPECT_TRUE(ItemsBecome({"a.jpg", "b.jpg"}));
-    ASSERT_TRUE(WaitFor([&] { return host.ranges == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return host.ranges == 2; }));
 
     // A relisting still to come would be done before the repaint that follows this removal.
     const SteadyTime removed = std::chrono::steady_clock::now();
     ASSERT_TRUE(Remove(Singles() + "/a.jpg"));
     EXPECT_TRUE(ItemsBecome({"b.jpg"}));
-    ASSERT_TRUE(WaitFor([&] { return host.LastRepaint() >= removed + 50ms; }));
+    ASSERT_TRUE(WaitUntil([&] { return host.LastRepaint() >= removed + 50ms; }));
     EXPECT_EQ(host.ranges, 3);  // one relisting, two removals
 }
 
@@ -369,13 +361,13 @@ TEST_F(ResourcesBrowserModelTest, RemovingTheShownBlockFolderEmptiesThePanel) {
         MakeFolders(date + "/000");
         Files(date + "/000", {"SingleShot0000.jpg", "SingleShot0001.jpg"});
         model->SetFolder(date + "/000", false);
-        ASSERT_TRUE(WaitFor([&] { return IsWatched(date + "/000"); }));
+        ASSERT_TRUE(WaitUntil([&] { return IsWatched(date + "/000"); }));
         ASSERT_EQ(model->GetItemCount(), 2u);
         const int repaints = host.repaints;
 
         ASSERT_TRUE(remove());
-        EXPECT_TRUE(WaitFor([&] { return model->GetFolder().empty() && model->GetItemCount() == 0; }));
-        EXPECT_TRUE(WaitFor([&] { return host.repaints > repaints; }));
+        EXPECT_TRUE(WaitUntil([&] { return model->GetFolder().empty() && model->GetItemCount() == 0; }));
+        EXPECT_TRUE(WaitUntil([&] { return host.repaints > repaints; }));
     }
 }
 
@@ -394,7 +386,7 @@ TEST_F(ResourcesBrowserModelTest, NewStorageRootMovesTheWatch) {
     EXPECT_EQ(host.resets, 2);
     EXPECT_EQ(model->GetWatchedRoot(), Root());
     EXPECT_FALSE(IsWatched(oldRoot) || IsWatched(oldSingles));
-    ASSERT_TRUE(WaitFor([&] { return IsWatched(Root()) && IsWatched(Singles()); }));
+    ASSERT_TRUE(WaitUntil([&] { return IsWatched(Root()) && IsWatched(Singles()); }));
     EXPECT_FALSE(IsWatched(oldRoot) || IsWatched(oldSingles));
     EXPECT_EQ(ListFolder(oldRoot), (Strings{"Single Shots", "Timed Shots"}));
 
@@ -414,7 +406,7 @@ TEST_F(ResourcesBrowserModelTest, StoppingWorksWithAReadOnlyRoot) {
     EXPECT_EQ(ListFolder(Root()), (Strings{"Single Shots", "Timed Shots"}));  // nothing written there
 
     model->RestartWatching();
-    ASSERT_TRUE(WaitFor([&] { return IsWatched(Root()); }));
+    ASSERT_TRUE(WaitUntil([&] { return IsWatched(Root()); }));
     model.reset();
     EXPECT_FALSE(IsWatched(Root()));
 
@@ -438,7 +430,7 @@ protected:
         return static_cast<int>(std::count(blocks.begin(), blocks.end(), std::nullopt));
     }
     bool Arrives(const ChangeRecord& wanted) {
-        return WaitFor([&] {
+        return WaitUntil([&] {
             const Records all = Received();
             return std::find(all.begin(), all.end(), wanted) != all.end();
         });
@@ -456,7 +448,7 @@ TEST_F(FolderWatchTest, KernelRecordsBecomeRelativeChangeRecords) {
     Files(Singles(), {"a.jpg"});
     ASSERT_TRUE(watch.Start(Root()));
     EXPECT_FALSE(watch.Start(Root()));
-    ASSERT_TRUE(WaitFor([&] { return IsWatched(Singles()) && IsWatched(Timed()); }));
+    ASSERT_TRUE(WaitUntil([&] { return IsWatched(Singles()) && IsWatched(Timed()); }));
 
     Files(Singles(), {"new.jpg"});
     ASSERT_TRUE(Rename(Singles() + "/a.jpg", Singles() + "/b.jpg"));
@@ -477,7 +469,7 @@ TEST_F(FolderWatchTest, KernelRecordsBecomeRelativeChangeRecords) {
                           }));
 
     watch.InjectEvents(Encode(-1, IN_Q_OVERFLOW));
-    EXPECT_TRUE(WaitFor([&] { return LostBlocks() == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return LostBlocks() == 1; }));
     ASSERT_TRUE(Remove(Root() + "/b.jpg"));  // watching goes on after lost changes
     EXPECT_TRUE(Arrives({kActionRemoved, "b.jpg"}));
 }
@@ -486,14 +478,14 @@ TEST_F(FolderWatchTest, FolderWatchesFollowTheTree) {
     MakeFolders(box / "outside/elsewhere");
     ASSERT_EQ(::symlink((box / "outside/elsewhere").c_str(), (Singles() + "/link").c_str()), 0);
     ASSERT_TRUE(watch.Start(Root()));
-    ASSERT_TRUE(WaitFor([&] { return IsWatched(Singles()); }));
+    ASSERT_TRUE(WaitUntil([&] { return IsWatched(Singles()); }));
     EXPECT_FALSE(IsWatched(box / "outside/elsewhere"));
 
     // Made as the program makes a new day's folders, right before the first photo.
     const std::string block = Singles() + "/20240131/000";
     MakeFolders(block);
     Files(block, {"p.jpg"});
-    ASSERT_TRUE(WaitFor([&] { return IsWatched(block); }));
+    ASSERT_TRUE(WaitUntil([&] { return IsWatched(block); }));
     ASSERT_TRUE(Remove(block + "/p.jpg"));
     EXPECT_TRUE(Arrives({kActionRemoved, "Single Shots/20240131/000/p.jpg"}));
 
@@ -503,7 +495,7 @@ TEST_F(FolderWatchTest, FolderWatchesFollowTheTree) {
 
     ASSERT_TRUE(Rename(Timed() + "/20240131", box / "outside/20240131"));
     EXPECT_TRUE(Arrives({kActionRemoved, "Timed Shots/20240131"}));
-    EXPECT_TRUE(WaitFor([&] { return !IsWatched(box / "outside/20240131/000"); }));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWatched(box / "outside/20240131/000"); }));
     ASSERT_TRUE(Remove(box / "outside/20240131/000/q.jpg"));
     Files(Singles(), {"mark.jpg"});
     ASSERT_TRUE(Arrives({kActionAdded, "Single Shots/mark.jpg"}));
@@ -512,20 +504,20 @@ TEST_F(FolderWatchTest, FolderWatchesFollowTheTree) {
 
     // The root moved away: a lost-changes block, and the moved tree is watched no more.
     ASSERT_TRUE(Rename(Root(), box / "outside/zentrova"));
-    EXPECT_TRUE(WaitFor([&] { return LostBlocks() == 1 && !IsWatched(box / "outside/zentrova"); }));
+    EXPECT_TRUE(WaitUntil([&] { return LostBlocks() == 1 && !IsWatched(box / "outside/zentrova"); }));
     EXPECT_FALSE(IsWatched(box / "outside/zentrova/Single Shots"));
     watch.Stop();
 }
 
 TEST_F(FolderWatchTest, RootRemovedAndMadeAgainIsWatchedAgain) {
     ASSERT_TRUE(watch.Start(Root()));
-    ASSERT_TRUE(WaitFor([&] { return IsWatched(Singles()); }));
+    ASSERT_TRUE(WaitUntil([&] { return IsWatched(Singles()); }));
 
     // Deleted with everything in it, then made again as the program makes its folders.
     std::filesystem::remove_all(Root());
-    ASSERT_TRUE(WaitFor([&] { return LostBlocks() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return LostBlocks() == 1; }));
     MakeFolders(Singles());
-    ASSERT_TRUE(WaitFor([&] { return LostBlocks() == 2 && IsWatched(Root()) && IsWatched(Singles()); }))
+    ASSERT_TRUE(WaitUntil([&] { return LostBlocks() == 2 && IsWatched(Root()) && IsWatched(Singles()); }))
         << "the root's return is not seen";
     Files(Singles(), {"back.jpg"});
     ASSERT_TRUE(Remove(Singles() + "/back.jpg"));
@@ -534,9 +526,9 @@ TEST_F(FolderWatchTest, RootRemovedAndMadeAgainIsWatchedAgain) {
     // The folder above it too, and both made again in one go: the way down is followed.
     const std::string above = box / "Media";
     std::filesystem::remove_all(above);
-    ASSERT_TRUE(WaitFor([&] { return LostBlocks() == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return LostBlocks() == 3; }));
     MakeFolders(Timed() + "/20240131");
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         return LostBlocks() == 4 && IsWatched(Root()) && IsWatched(Timed()) && IsWatched(Timed() + "/20240131");
     }));
     ASSERT_TRUE(Rename(Timed() + "/20240131", Timed() + "/20240201"));
@@ -545,7 +537,7 @@ TEST_F(FolderWatchTest, RootRemovedAndMadeAgainIsWatchedAgain) {
     // Moved away and another made in its place.
     ASSERT_TRUE(Rename(Root(), box / "outside/old"));
     MakeFolders(Root());
-    ASSERT_TRUE(WaitFor([&] { return LostBlocks() == 6 && IsWatched(Root()); }));
+    ASSERT_TRUE(WaitUntil([&] { return LostBlocks() == 6 && IsWatched(Root()); }));
     EXPECT_FALSE(IsWatched(box / "outside/old"));
     watch.Stop();
     EXPECT_FALSE(IsWatched(Root()) || IsWatched(box.Path()));
@@ -554,9 +546,9 @@ TEST_F(FolderWatchTest, RootRemovedAndMadeAgainIsWatchedAgain) {
 TEST_F(FolderWatchTest, MissingRootIsWaitedForWithoutPolling) {
     std::filesystem::remove_all(box / "Media");
     ASSERT_TRUE(watch.Start(Root()));
-    ASSERT_TRUE(WaitFor([&] { return IsWatched(box.Path()); })) << "the way to the root is not watched";
+    ASSERT_TRUE(WaitUntil([&] { return IsWatched(box.Path()); })) << "the way to the root is not watched";
     MakeFolders(Singles());
-    ASSERT_TRUE(WaitFor([&] { return IsWatched(Root()) && IsWatched(Singles()); }));
+    ASSERT_TRUE(WaitUntil([&] { return IsWatched(Root()) && IsWatched(Singles()); }));
     EXPECT_FALSE(IsWatched(box.Path()));
     EXPECT_EQ(LostBlocks(), 1);
     watch.Stop();

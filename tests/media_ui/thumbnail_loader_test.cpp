@@ -107,19 +107,6 @@ TEST_F(ThumbnailLoaderTest, APictureAskedForWhileItsRowIsCheckedStillComes) {
     }
 }
 
-// Rows asked for one at a time, each just as the last one arrives (when a worker goes back to look
-// for work): every one comes without the panel asking again.
-TEST_F(ThumbnailLoaderTest, EveryRowAskedForComesWithoutAskingTwice) {
-    std::vector<std::string> photos;
-    for (int i = 0; i < 150; ++i) photos.push_back(Photo("r" + std::to_string(i) + ".jpg", 32, 24, kBlue, i));
-    auto loader = MakeLoader(2);
-    for (size_t i = 0; i < photos.size(); ++i) {
-        loader->Want({Request(photos[i])});
-        ASSERT_TRUE(RunLoopUntil([&] { return delivered.size() == i + 1; })) << "row " << i << " never came";
-    }
-    EXPECT_TRUE(RunLoopUntil([&] { return loader->Idle(); }));
-}
-
 TEST_F(ThumbnailLoaderTest, WorkersAreNamedAndRunBelowTheInterfaceThread) {
     auto loader = MakeLoader(2);
     ASSERT_EQ(loader->WorkerCount(), 2);

@@ -208,13 +208,17 @@ TEST_F(RecordingSlotTest, DiskFullAtStopIsToldAndOnlyAPlayableMovieIsAnnounced) 
     }
 }
 
-// An AVI output that tells when Close has begun.
+// An AVI output that tells when Close has begun, once armed (Start closes what it had, too).
 class ClosingOutput final : public test::ObservedOutput<FFMPEGAVIOutput> {
 public:
+    void Arm() {
+        std::lock_guard<std::mutex> guard(lock);
+        armed = true;
+    }
     int32_t Close() override {
         {
             std::lock_guard<std::mutex> guard(lock);
-            closing = true;
+            closing = armed;
         }
         changed.notify_all();
         return ObservedOutput::Close();
@@ -227,6 +231,7 @@ public:
 private:
     std::mutex lock;  // guards closing
     std::condition_variable changed;
+    bool armed = false;
     bool closing = false;
 };
 
@@ -243,6 +248,7 @@ TEST_F(RecordingSlotTest, StopFinishesTheFileWithoutHoldingUpTheStreamingThread)
         g_recordingOutput = std::move(output);
     }
 
+    observed->Arm();
     // Stop waits in Close for the held encoder; meanwhile the next frame's turn at the slot comes at
     // once, and finds no recording.
     std::thread stopper([] { StopRecording(); });

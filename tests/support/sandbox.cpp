@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include <algorithm>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -187,6 +188,15 @@ int WaitForChild(pid_t child, std::chrono::milliseconds limit) {
     if (ended != child || killed) return -1;
     if (WIFSIGNALED(status)) return 100 + WTERMSIG(status);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 }  // namespace orvane::test

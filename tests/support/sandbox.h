@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -77,6 +78,10 @@ std::string ReadFile(const std::string& path);
 bool MakeFolders(const std::string& path);
 bool Exists(const std::string& path);
 std::vector<std::string> ListFolder(const std::string& path);  // sorted names, without . and ..
+
+// Checks `done` every few milliseconds until it holds; false when it still does not after `limit`.
+// For conditions another thread or process brings about; window tests pump Qt's events instead.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 // Waits for a forked child to end: its exit status, 100 + the signal that ended it, or -1 when it was
 // still running after `limit` (it is killed then).
