@@ -156,10 +156,11 @@ void CCaptureController::StopActions() {
     if (IsRecording()) EndRecording();
 }
 
-void CCaptureController::EndActionsForRemovedCamera() {
+bool CCaptureController::EndActionsForRemovedCamera() {
     const bool running = IsTimedShotRunning() || IsRecording();
     StopActions();
     if (running) view.ShowNotice(Text(keys::kAlertCaptureEndedCameraRemoved));
+    return running;
 }
 
 std::string CCaptureController::ExitQuestion() const {

@@ -90,7 +90,8 @@ public:
     void StopActions();
     // The previewed camera was pulled out: every action ends, and a series or recording that was
     // running is told to have ended (also in full screen, where the no-camera box is not shown).
-    void EndActionsForRemovedCamera();
+    // True when that was told.
+    bool EndActionsForRemovedCamera();
 
     // The captions of the series and recording buttons for the current states and language.
     void UpdateCaptions();

@@ -1,12 +1,18 @@
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
-#include <atomic>
-#include <ctime>
+#include <cerrno>
+#include <cstdint>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "base/thread_name.h"
+#include "base/unique_fd.h"
 #include "capture/device_file.h"
 #include "dialogs/install_dialogs.h"
 #include "simulation/simulated_camera.h"
@@ -15,8 +21,9 @@
 namespace {
 
 // Lets a script act on the simulated microscope as a user would on a real one: SIGUSR1 presses its
-// snapshot button, SIGUSR2 unplugs it or plugs it back in. The signals are taken by this thread
-// with sigtimedwait, so the camera is never touched from inside a signal handler.
+// snapshot button, SIGUSR2 unplugs it or plugs it back in. The signals are read by this thread from a
+// signalfd, so the camera is never touched from inside a signal handler, and the thread sleeps until
+// a signal comes or it is told to end.
 class CameraSignals {
 public:
     // Blocks the signals in the calling thread; call it before any other thread starts, so that
@@ -30,12 +37,15 @@ public:
         return set;
     }
 
-    CameraSignals(orvane::SimulatedCamera& camera_, const sigset_t& signals_)
-        : camera(camera_), signals(signals_) {
+    CameraSignals(orvane::SimulatedCamera& camera_, const sigset_t& signals)
+        : camera(camera_),
+          signalFd(::signalfd(-1, &signals, SFD_CLOEXEC)),
+          stopFd(::eventfd(0, EFD_CLOEXEC)) {
         worker = std::thread([this] { Run(); });
     }
     ~CameraSignals() {
-        stop.store(true);
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t written = ::write(stopFd.Get(), &one, sizeof one);
         worker.join();
     }
     CameraSignals(const CameraSignals&) = delete;
@@ -43,12 +53,19 @@ public:
 
 private:
     void Run() {
-        const timespec poll{0, 200 * 1000 * 1000};
-        while (!stop.load()) {
-            const int signal = sigtimedwait(&signals, nullptr, &poll);
-            if (signal == SIGUSR1) {
+        orvane::NameThisThread("orv-demo-keys");
+        for (;;) {
+            pollfd fds[2] = {{signalFd.Get(), POLLIN, 0}, {stopFd.Get(), POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) continue;
+                return;
+            }
+            if (fds[1].revents != 0) return;
+            signalfd_siginfo info{};
+            if (::read(signalFd.Get(), &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
+            if (info.ssi_signo == SIGUSR1) {
                 camera.PressSnapshotButton();
-            } else if (signal == SIGUSR2) {
+            } else if (info.ssi_signo == SIGUSR2) {
                 if (camera.IsPlugged()) {
                     camera.Unplug();
                 } else {
@@ -59,8 +76,8 @@ private:
     }
 
     orvane::SimulatedCamera& camera;
-    sigset_t signals;
-    std::atomic<bool> stop{false};
+    orvane::UniqueFd signalFd;
+    orvane::UniqueFd stopFd;
     std::thread worker;
 };
 

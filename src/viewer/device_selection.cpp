@@ -149,8 +149,8 @@ void CDeviceSelection::OnDeviceChanged() {
     if (IViewerSettingsDialog* dialog = viewer.SettingsDialog()) dialog->FillDeviceList();
 
     if (viewer.GetDeviceList().empty()) {
-        viewer.StopEverythingForRemovedCamera();
-        viewer.ShowNoCameraAlert();
+        // One box: the notice of the ended action says the camera went, else the no-camera box.
+        if (!viewer.StopEverythingForRemovedCamera()) viewer.ShowNoCameraAlert();
         viewer.ForgetCurrentDevice();
     } else if (oldCount == 0) {
         viewer.StopEverything();

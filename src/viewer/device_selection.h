@@ -33,7 +33,8 @@ public:
     // Ends every capture action and the preview.
     virtual void StopEverything() = 0;
     // The same after the previewed camera was pulled out; a running series or recording is told.
-    virtual void StopEverythingForRemovedCamera() = 0;
+    // True when it was.
+    virtual bool StopEverythingForRemovedCamera() = 0;
     virtual void ForgetCurrentDevice() = 0;
     virtual void ShowNoCameraAlert() = 0;
     // The open settings dialog, told when the camera list changes; nullptr when none is open.

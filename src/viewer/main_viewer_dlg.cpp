@@ -303,9 +303,10 @@ void CMainViewerDlg::StopEverything() {
     captureSession.StopPreview();
 }
 
-void CMainViewerDlg::StopEverythingForRemovedCamera() {
-    controller.EndActionsForRemovedCamera();
+bool CMainViewerDlg::StopEverythingForRemovedCamera() {
+    const bool told = controller.EndActionsForRemovedCamera();
     captureSession.StopPreview();
+    return told;
 }
 
 void CMainViewerDlg::LargestListedResolution(int32_t& width, int32_t& height) const {

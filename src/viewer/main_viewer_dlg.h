@@ -72,7 +72,7 @@ public:
     bool ApplyCaptureSize(int32_t width, int32_t height) override;
     // Leaves every capture state and stops the preview.
     void StopEverything() override;
-    void StopEverythingForRemovedCamera() override;
+    bool StopEverythingForRemovedCamera() override;
     // The last listed format, in key order, whose width is at most 2048; the outputs stay untouched
     // when there is none.
     void LargestListedResolution(int32_t& width, int32_t& height) const;
