@@ -186,7 +186,12 @@ std::vector<CaptureDevice> CDeviceIdentity::ListCaptureDevices() {
 bool CDeviceIdentity::IsCaptureNode(const DeviceNode& node) {
     NodeFacts facts;
     if (!node.node.empty() && Query(node.node, facts)) return facts.capture;
-    return node.Property("ID_V4L_CAPABILITIES").find(":capture:") != std::string::npos;
+    const std::string capabilities = node.Property("ID_V4L_CAPABILITIES");
+    // Neither the node nor udev could tell (udev questions the node too, and a camera still being set
+    // up or busy for a moment answers neither): it may well be a camera, and the list made on its
+    // account decides. Dropping it would leave a camera unseen until the next plug.
+    if (capabilities.empty()) return true;
+    return capabilities.find(":capture:") != std::string::npos;
 }
 
 }  // namespace orvane

@@ -40,7 +40,7 @@ public:
     std::vector<CaptureDevice> ListCaptureDevices();
 
     // Whether the node captures video: from the node itself when it can be opened, else from the udev
-    // capability property. Used for arrival and removal events.
+    // capability property; true when neither can tell. Used for arrival and removal events.
     bool IsCaptureNode(const DeviceNode& node);
 
     // The identity from the node's udev properties: a USB camera gives

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -183,6 +184,61 @@ TEST(DeviceMonitor, ReportsArrivalAndRemovalOfCaptureNodesOnly) {
     EXPECT_EQ(monitor.Descriptor(), -1);
     sim.Camera(0).Unplug();
     EXPECT_TRUE(monitor.ReadEvents().empty());
+}
+
+// A camera that neither opens nor has udev's capability property when it arrives (udev questions
+// the node as well, and a camera still setting up answers nobody): the arrival is still reported,
+// since only the list made on its account can tell whether it is a camera.
+class UdevWithoutCapabilities final : public IDeviceFile {
+public:
+    explicit UdevWithoutCapabilities(SimulatedDeviceFile& sim) : sim(sim) {}
+    int Open(const std::string& path, int flags) override { return sim.Open(path, flags); }
+    int Close(int fd) override { return sim.Close(fd); }
+    int Ioctl(int fd, unsigned long request, void* arg) override { return sim.Ioctl(fd, request, arg); }
+    void* Mmap(size_t length, int prot, int flags, int fd, off_t offset) override {
+        return sim.Mmap(length, prot, flags, fd, offset);
+    }
+    int Munmap(void* address, size_t length) override { return sim.Munmap(address, length); }
+    int Poll(struct pollfd* fds, nfds_t count, int timeoutMs) override { return sim.Poll(fds, count, timeoutMs); }
+    ssize_t Read(int fd, void* buffer, size_t size) override { return sim.Read(fd, buffer, size); }
+    std::vector<DeviceNode> ListNodes(const std::string& subsystem) override {
+        std::vector<DeviceNode> nodes = sim.ListNodes(subsystem);
+        for (DeviceNode& node : nodes) {
+            std::erase_if(node.properties, [](const auto& property) { return property.first == "ID_V4L_CAPABILITIES"; });
+        }
+        return nodes;
+    }
+    int OpenMonitor() override { return sim.OpenMonitor(); }
+    bool ReadEvent(int monitorFd, DeviceEvent& event) override { return sim.ReadEvent(monitorFd, event); }
+    void CloseMonitor(int monitorFd) override { sim.CloseMonitor(monitorFd); }
+
+private:
+    SimulatedDeviceFile& sim;
+};
+
+TEST(DeviceMonitor, ACameraThatCannotBeQuestionedOnArrivalIsStillReported) {
+    SimulatedDeviceFile sim({Usb("Scope", "S1", "1")});
+    UdevWithoutCapabilities device(sim);
+    CDeviceMonitor monitor(&device);
+    ASSERT_TRUE(monitor.Open());
+
+    SimulatedCamera& camera = sim.Camera(0);
+    camera.Unplug();
+    ASSERT_EQ(monitor.ReadEvents().size(), 1u);
+    camera.SetOpenError(EIO);
+    camera.Plug();
+    std::vector<DeviceEvent> events = monitor.ReadEvents();
+    ASSERT_EQ(events.size(), 1u);  // still not its metadata node, which answers
+    EXPECT_EQ(events[0].action, "add");
+    EXPECT_EQ(events[0].node, camera.VideoNode());
+
+    // Once it answers, the list has it; its removal is reported like any camera's.
+    camera.SetOpenError(0);
+    EXPECT_EQ(CDeviceIdentity(device).ListCaptureDevices().size(), 1u);
+    camera.Unplug();
+    events = monitor.ReadEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].action, "remove");
 }
 
 // --- live-pane mailbox ---------------------------------------------------------------------------

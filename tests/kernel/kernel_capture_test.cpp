@@ -36,12 +36,16 @@ constexpr Rgb kMarker{240, 240, 240};
 
 // Every event the monitor reports until `wanted` has come or the wait runs out.
 bool SeeEvent(CDeviceMonitor& monitor, const std::string& action, const std::string& node) {
-    return WaitLong([&] {
+    std::string seen;
+    const bool found = WaitLong([&] {
         for (const DeviceEvent& event : monitor.ReadEvents()) {
             if (event.action == action && event.node == node) return true;
+            seen += " " + event.action + " " + event.node + ";";
         }
         return false;
     });
+    if (!found) ADD_FAILURE() << "no " << action << " event for " << node << "; seen:" << seen;
+    return found;
 }
 
 bool Listed(CCaptureVideo& capture, const std::string& identity) {
