@@ -5,8 +5,8 @@
 
 namespace orvane {
 
-// The main viewer as the capture object sees it. Both calls come from the interface thread, during
-// StartPreview.
+// The main viewer as the capture object sees it. Both calls come during StartPreview, on the thread
+// that called it, while the viewer waits for it.
 class ICaptureViewer {
 public:
     virtual ~ICaptureViewer() = default;

@@ -139,8 +139,14 @@ bool CDeviceSelection::RegisterDeviceArrival() {
 }
 
 void CDeviceSelection::OnMonitorReadable() {
+    // Telling a camera node from the others opens it, which a camera may take a while to answer.
+    // The socket stays readable until then, so it is not watched meanwhile.
+    notifier->setEnabled(false);
+    bool changed = false;
+    viewer.RunDeviceWork([&] { changed = !monitor.ReadEvents().empty(); });
+    notifier->setEnabled(true);
     // One re-enumeration answers every event that waited together (a replug, several nodes).
-    if (!monitor.ReadEvents().empty()) OnDeviceChanged();
+    if (changed) OnDeviceChanged();
 }
 
 void CDeviceSelection::OnDeviceChanged() {

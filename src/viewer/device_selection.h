@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ public:
     virtual const DeviceList& GetDeviceList() const = 0;
     // Lists the cameras again into GetDeviceList(); the number listed.
     virtual int32_t EnumDevices() = 0;
+    // Runs work that questions devices off the interface thread and returns when it is done.
+    virtual void RunDeviceWork(const std::function<void()>& work) = 0;
     // "" while nothing is previewed.
     virtual const std::string& CurrentIdentity() const = 0;
     virtual bool PreviewDevice(int32_t deviceIndex, CaptureResolution resolution) = 0;

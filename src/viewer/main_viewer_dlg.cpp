@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <mutex>
 #include <system_error>
+#include <utility>
 
 #include "base/alert_sink.h"
 #include "base/clock.h"
@@ -91,6 +92,7 @@ CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
         SetAlertSink(alertPresenter.get());
     }
     captureSession.SetViewer(this);
+    connect(&deviceWork, &CDeviceWork::Idle, this, &CMainViewerDlg::OnDeviceWorkIdle);
     // Runs on the capture thread: the viewer handles it in its event loop.
     captureSession.SetStreamLostHandler([this] { PostViewerMessage(kStreamLostMessage); });
     for (CSampleGrabberCB* grabber : {&g_previewGrabber, &g_stillGrabber}) {
@@ -218,11 +220,23 @@ bool CMainViewerDlg::event(QEvent* e) {
         case WM_START_PREVIEW:
         case WM_FIT_VIDEO_WINDOW:
         case kStreamLostMessage:
-            HandleViewerMessage(type);
+            // What a message starts may reach the device, whose call under way comes first.
+            if (deviceWork.Busy()) {
+                heldMessages.push_back(type);
+            } else {
+                HandleViewerMessage(type);
+            }
             return true;
         default:
             return QDialog::event(e);
     }
+}
+
+void CMainViewerDlg::OnDeviceWorkIdle() {
+    std::vector<uint32_t> held;
+    held.swap(heldMessages);
+    for (uint32_t message : held) PostViewerMessage(message);
+    if (std::exchange(closeHeld, false)) close();
 }
 
 void CMainViewerDlg::HandleViewerMessage(uint32_t message) {
@@ -259,12 +273,13 @@ bool CMainViewerDlg::PreviewDevice(int32_t deviceIndex, CaptureResolution resolu
         return false;
 
     preview->FitVideoArea();
-    captureSession.StopPreview();
+    deviceWork.Run([&] { captureSession.StopPreview(); });
     rotation.ClearOperations();
     // The menu's mark shows the last turn of the list; an empty list has none.
     layout->SetRotateCheck(checkedRotateItem, 0);
     checkedRotateItem = 0;
-    const HRESULT hr = captureSession.StartPreview(deviceIndex, preview->VideoHost(), resolution);
+    HRESULT hr = E_FAIL;
+    deviceWork.Run([&] { hr = captureSession.StartPreview(deviceIndex, preview->VideoHost(), resolution); });
     if (FAILED(hr)) {
         captureSession.StopPreview();
         ForgetCurrentDevice();
@@ -344,7 +359,13 @@ void CMainViewerDlg::ForgetCurrentDevice() {
     update();
 }
 
-int32_t CMainViewerDlg::EnumDevices() { return captureSession.EnumDevices(deviceList); }
+int32_t CMainViewerDlg::EnumDevices() {
+    DeviceList listed;
+    int32_t count = -1;
+    deviceWork.Run([&] { count = captureSession.EnumDevices(listed); });
+    deviceList = std::move(listed);
+    return count;
+}
 
 // --- Guards and messages ------------------------------------------------------------------------
 
@@ -600,6 +621,12 @@ void CMainViewerDlg::reject() {
 }
 
 void CMainViewerDlg::closeEvent(QCloseEvent* e) {
+    if (deviceWork.Busy()) {
+        // Asked once the camera has answered.
+        closeHeld = true;
+        e->ignore();
+        return;
+    }
     if (ConfirmExit()) {
         e->accept();
     } else {

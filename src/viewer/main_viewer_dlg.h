@@ -20,6 +20,7 @@
 #include "dispatch/recording_control.h"
 #include "localization/string_keys.h"
 #include "viewer/device_selection.h"
+#include "viewer/device_work.h"
 #include "viewer/viewer_services.h"
 
 class QAbstractButton;
@@ -127,8 +128,10 @@ public:
     void PreviewSavedOrDefaultDevice();
     // Re-reads the camera list after an arrival or removal and previews what should be previewed.
     void OnDeviceChanged();
-    // Lists the cameras into the device list; the number listed, or -1.
+    // Lists the cameras into the device list; the number listed, or -1. The nodes are questioned on
+    // the device thread; the list changes only when the answer is complete.
     int32_t EnumDevices() override;
+    void RunDeviceWork(const std::function<void()>& work) override { deviceWork.Run(work); }
     // Forgets the previewed device and its formats and clears the picture.
     void ForgetCurrentDevice() override;
     // The previewed camera stopped delivering frames and a restart did not help (its message was
@@ -190,6 +193,8 @@ private:
     void SetUp();
     void StartSaverThread();
     void HandleViewerMessage(uint32_t message);
+    // Messages and a close that came while a device call was under way, handled once it is over.
+    void OnDeviceWorkIdle();
     void ShowLeftColumn() override;
     void ShowNotice(const std::string& text) override;
     bool CaptureResolutionChanged() const;
@@ -206,6 +211,9 @@ private:
     CPhotoSaver photoSaver;
     CRecordingControl recordingControl;
     CCaptureVideo captureSession;
+    CDeviceWork deviceWork;
+    std::vector<uint32_t> heldMessages;
+    bool closeHeld = false;
     DeviceList deviceList;
     std::string currentIdentity;  // empty = nothing previewed
     ResolutionList resolutionList;

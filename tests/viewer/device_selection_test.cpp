@@ -1,5 +1,9 @@
 #include "viewer/device_selection.h"
 
+#include <QTimer>
+#include <condition_variable>
+#include <mutex>
+
 #include "viewer_fixture.h"
 
 namespace orvane::test {
@@ -205,6 +209,98 @@ TEST_F(DeviceSelectionTest, TheWirelessCameraIsKeptWhileOtherCamerasComeAndGo) {
     EXPECT_FALSE(viewer->HasCurrentDevice());
     EXPECT_FALSE(viewer->CaptureSession().HasVideoWindow());
     EXPECT_FALSE(wifi.HasLinkThread());
+}
+
+// A camera that takes its time to open: opening its video node waits, while armed, until the test
+// lets it go (or 10 s, when the caller is the one that would let it go).
+class SlowToOpen final : public IDeviceFile {
+public:
+    explicit SlowToOpen(SimulatedDeviceFile& sim) : sim(sim) {}
+    void Arm(const std::string& node) {
+        std::lock_guard guard(lock);
+        armed = node;
+    }
+    void Release() {
+        std::lock_guard guard(lock);
+        armed.clear();
+        changed.notify_all();
+    }
+    bool Waiting() {
+        std::lock_guard guard(lock);
+        return waiting;
+    }
+    bool TimedOut() {
+        std::lock_guard guard(lock);
+        return timedOut;
+    }
+    int Open(const std::string& path, int flags) override {
+        {
+            std::unique_lock guard(lock);
+            if (path == armed) {
+                waiting = true;
+                timedOut = !changed.wait_for(guard, std::chrono::seconds(10), [&] { return armed.empty(); });
+                waiting = false;
+            }
+        }
+        return sim.Open(path, flags);
+    }
+    int Close(int fd) override { return sim.Close(fd); }
+    int Ioctl(int fd, unsigned long request, void* arg) override { return sim.Ioctl(fd, request, arg); }
+    void* Mmap(size_t length, int prot, int flags, int fd, off_t offset) override {
+        return sim.Mmap(length, prot, flags, fd, offset);
+    }
+    int Munmap(void* address, size_t length) override { return sim.Munmap(address, length); }
+    int Poll(struct pollfd* fds, nfds_t count, int timeoutMs) override { return sim.Poll(fds, count, timeoutMs); }
+    ssize_t Read(int fd, void* buffer, size_t size) override { return sim.Read(fd, buffer, size); }
+    std::vector<DeviceNode> ListNodes(const std::string& subsystem) override { return sim.ListNodes(subsystem); }
+    int OpenMonitor() override { return sim.OpenMonitor(); }
+    bool ReadEvent(int monitorFd, DeviceEvent& event) override { return sim.ReadEvent(monitorFd, event); }
+    void CloseMonitor(int monitorFd) override { sim.CloseMonitor(monitorFd); }
+
+private:
+    SimulatedDeviceFile& sim;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::string armed;
+    bool waiting = false;
+    bool timedOut = false;
+};
+
+// Opening and starting a camera happen off the interface thread: timers, painting and posted work
+// go on meanwhile, and the caller still gets its answer in order, with the camera previewed.
+TEST_F(DeviceSelectionTest, TheWindowGoesOnWhileACameraTakesItsTimeToOpenAndToBeListed) {
+    SimulatedCamera& camera = AddCamera();
+    SlowToOpen slow(cameras);
+    ViewerServices services = Services();
+    services.device = &slow;
+    viewer = std::make_unique<CMainViewerDlg>(services);
+    viewer->show();
+    ASSERT_TRUE(WaitFor([&] { return viewer->HasCurrentDevice() && FramesSeen() > 0; }));
+
+    int ticksWhileOpening = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (!slow.Waiting()) return;
+        // A few turns of the interface thread's loop while the camera has not answered yet.
+        if (++ticksWhileOpening == 3) slow.Release();
+    });
+    ticker.start(1);
+
+    slow.Arm(camera.VideoNode());
+    EXPECT_TRUE(viewer->PreviewDevice(0, CaptureResolution{320, 240, V4L2_PIX_FMT_YUYV, false}));
+    EXPECT_FALSE(slow.TimedOut());
+    EXPECT_EQ(ticksWhileOpening, 3);
+    EXPECT_TRUE(viewer->HasCurrentDevice());
+    const int64_t seen = FramesSeen();
+    EXPECT_TRUE(WaitFor([&] { return FramesSeen() > seen; }));
+
+    // Listing questions every node the same way.
+    ticksWhileOpening = 0;
+    slow.Arm(camera.VideoNode());
+    EXPECT_EQ(viewer->EnumDevices(), 1);
+    EXPECT_FALSE(slow.TimedOut());
+    EXPECT_EQ(ticksWhileOpening, 3);
+    viewer.reset();  // before the device seam it uses goes
 }
 
 }  // namespace
