@@ -5,13 +5,18 @@
 
 namespace orvane {
 
+IResourceWindow* CRecordingControl::SavedFiles() const {
+    return owner != nullptr ? owner->GetResourceWindow() : nullptr;
+}
+
 bool CRecordingControl::StartRecording(const std::string& path, FrameRate rate) {
-    if (settings != nullptr) return orvane::StartRecording(path, rate, *settings);
-    return orvane::StartRecording(path, rate);
+    if (settings != nullptr) return orvane::StartRecording(path, rate, *settings, SavedFiles());
+    return orvane::StartRecording(path, rate, SavedFiles());
 }
 
 void CRecordingControl::StopRecording() {
-    orvane::StopRecording(CLocalizableString::GetInstance()->GetString(keys::kAlertCannotWriteFile));
+    orvane::StopRecording(SavedFiles(),
+                          CLocalizableString::GetInstance()->GetString(keys::kAlertCannotWriteFile));
 }
 
 }  // namespace orvane

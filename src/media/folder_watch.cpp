@@ -1,5 +1,4 @@
 #include "media/folder_watch.h"
-#include "base/thread_name.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -11,6 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/folder_entries.h"
 #include "base/thread_name.h"
 
 namespace orvane {
@@ -308,12 +308,8 @@ void CFolderWatch::AddTree(const std::string& relative) {
         if (!watchedFolders.emplace(wd, folder).second) continue;
         if (folder.empty()) rootWatch = wd;
 
-        std::error_code error;
-        for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
-            // A real folder, not a link to one.
-            std::error_code typeError;
-            if (!it->is_symlink(typeError) && it->is_directory(typeError))
-                folders.push_back(Join(folder, it->path().filename().string()));
+        for (const FolderEntry& entry : ReadFolder(path)) {
+            if (entry.isFolder && !entry.isLink) folders.push_back(Join(folder, entry.name));
         }
     }
 }

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <string_view>
-#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "base/alert_sink.h"
+#include "base/folder_entries.h"
 #include "base/thread_name.h"
 
 namespace orvane {
@@ -91,13 +90,10 @@ void CResourcesBrowserModel::ListFolder() {
     const std::string folder = GetFolder();
     if (folder.empty()) return;
     std::vector<std::string> names;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::string name = it->path().filename().string();
+    for (FolderEntry& entry : ReadFolder(folder)) {
         // Links count as what they point to, as in the file manager.
-        std::error_code typeError;
-        if (!IsMediaName(name) || it->is_directory(typeError)) continue;
-        names.push_back(std::move(name));
+        if (!IsMediaName(entry.name) || entry.isFolder) continue;
+        names.push_back(std::move(entry.name));
     }
     // The directory gives its names in no particular order; the list is kept ascending so that the
     // newest saved file, with the highest number, comes last and the sorted operations hold.

@@ -1,6 +1,5 @@
 #include "media/saving_loaction_manage.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -12,27 +11,12 @@
 
 #include "base/alert_sink.h"
 #include "base/clock.h"
+#include "base/folder_entries.h"
 #include "base/text.h"
 
 namespace orvane {
 
 namespace {
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
-bool IsDotEntry(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-bool IsFolderEntry(DIR* dir, const dirent* entry) {
-    if (entry->d_type == DT_DIR) return true;
-    if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) return false;
-    struct stat st {};
-    return ::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-}
 
 int32_t ClampToInt32(long long value) {
     return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
@@ -86,15 +70,12 @@ bool PathTaken(const std::string& path, bool movie) { return movie ? MovieTaken(
 // The largest shot number (series number for timed shots) among the entries of `folder` whose
 // flat-layout names carry `date`; -1 when there is none.
 int64_t FindMaxSavedNumber(const std::string& folder, SavedKind kind, const std::string& date) {
-    DirHandle dir(::opendir(folder.c_str()));
-    if (!dir) return -1;
     int64_t best = -1;
     std::string parsedDate;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        if (IsDotEntry(entry->d_name)) continue;
+    for (const FolderEntry& entry : ReadFolder(folder)) {
         int32_t series = -1;
         int32_t shot = -1;
-        if (!CSavingLoactionManage::ParseSavedName(kind, entry->d_name, parsedDate, series, shot) ||
+        if (!CSavingLoactionManage::ParseSavedName(kind, entry.name, parsedDate, series, shot) ||
             parsedDate != date) {
             continue;
         }
@@ -236,12 +217,9 @@ std::string CSavingLoactionManage::PadNumber(int64_t number, int width) {
 
 int32_t CSavingLoactionManage::FindMaxNumber(const std::string& folder, const std::string& prefix,
                                              bool byPrefix) {
-    DirHandle dir(::opendir(folder.c_str()));
-    if (!dir) return -1;
     int32_t best = -1;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const char* name = entry->d_name;
-        if (IsDotEntry(name)) continue;
+    for (const FolderEntry& entry : ReadFolder(folder)) {
+        const char* name = entry.name.c_str();
         int32_t value = 0;
         if (!byPrefix) {
             value = LeadingNumber(name);
@@ -257,17 +235,14 @@ int32_t CSavingLoactionManage::FindMaxNumber(const std::string& folder, const st
 }
 
 std::string CSavingLoactionManage::FindLatestName(const std::string& folder, SavedKind kind) {
-    DirHandle dir(::opendir(folder.c_str()));
-    if (!dir) return {};
     std::string latest;
     std::string date;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string_view name = entry->d_name;
-        if (IsDotEntry(entry->d_name) || name <= std::string_view(latest)) continue;
+    for (const FolderEntry& entry : ReadFolder(folder)) {
+        if (entry.name <= latest) continue;
         int32_t series = 0;
         int32_t shot = 0;
-        if (!ParseSavedName(kind, name, date, series, shot) || IsFolderEntry(dir.get(), entry)) continue;
-        latest.assign(name);
+        if (!ParseSavedName(kind, entry.name, date, series, shot) || entry.isFolder) continue;
+        latest = entry.name;
     }
     return latest;
 }

@@ -6,24 +6,24 @@
 #include "recording/ffmpeg_avi_output.h"
 #include "recording/ffmpeg_output.h"
 #include "recording/first_video_frame.h"
-#include "recording/saved_file_sink.h"
 
 namespace orvane {
 
 std::mutex g_recordingLock;
 std::unique_ptr<IVideoOutput> g_recordingOutput;
 
-bool StartRecording(const std::string& path, FrameRate rate) {
-    return StartRecording(path, rate, *CSettingParamManage::GetInstance());
+bool StartRecording(const std::string& path, FrameRate rate, IResourceWindow* savedFiles) {
+    return StartRecording(path, rate, *CSettingParamManage::GetInstance(), savedFiles);
 }
 
-bool StartRecording(const std::string& path, FrameRate rate, const CSettingParamManage& settings) {
+bool StartRecording(const std::string& path, FrameRate rate, const CSettingParamManage& settings,
+                    IResourceWindow* savedFiles) {
     bool running = false;
     {
         std::lock_guard<std::mutex> guard(g_recordingLock);
         running = g_recordingOutput != nullptr;
     }
-    if (running) StopRecording();
+    if (running) StopRecording(savedFiles);
 
     std::unique_ptr<IVideoOutput> output;
     switch (settings.GetUsingParam().movieformat) {
@@ -42,7 +42,7 @@ bool StartRecording(const std::string& path, FrameRate rate, const CSettingParam
     return true;
 }
 
-void StopRecording(const std::string& cannotWriteText) {
+void StopRecording(IResourceWindow* savedFiles, const std::string& cannotWriteText) {
     std::unique_ptr<IVideoOutput> output;
     {
         std::lock_guard<std::mutex> guard(g_recordingLock);
@@ -61,7 +61,7 @@ void StopRecording(const std::string& cannotWriteText) {
     }
     // A recording that never received a frame created no file, and a disk that filled before the
     // first frames reached it left one that nothing can play: neither is put into the panel.
-    if (IsPlayableMovie(fileName)) AddSavedFile(fileName);
+    if (savedFiles != nullptr && IsPlayableMovie(fileName)) savedFiles->AddSavedFile(fileName);
 }
 
 }  // namespace orvane

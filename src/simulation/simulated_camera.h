@@ -197,7 +197,6 @@ public:
 
 private:
     friend class SimulatedCamera;
-    struct Monitor;
     struct Tables;
 
     std::shared_ptr<SimulatedOpenFile> FindFile(int fd) const;

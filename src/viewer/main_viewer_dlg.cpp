@@ -27,7 +27,6 @@
 #include "media/saving_loaction_manage.h"
 #include "media/ui/resource_window.h"
 #include "recording/recording_slot.h"
-#include "recording/saved_file_sink.h"
 #include "viewer/alert_presenter.h"
 #include "viewer/device_selection.h"
 #include "viewer/preview_window.h"
@@ -81,7 +80,7 @@ CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
       controller(CaptureControllerServices{&settings, &locations, &strings, &captureSession, &g_previewGrabber},
                  *this),
       photoSaver(PhotoSaverServices{&settings, &locations, &strings}),
-      recordingControl(&settings),
+      recordingControl(&settings, this),
       captureSession(CaptureVideoServices{services_.device, &wifiLink, &strings, services_.hive,
                                           &g_previewGrabber, &g_stillGrabber, &recordingControl}) {
     if (services.alerts != nullptr) {
@@ -112,7 +111,6 @@ CMainViewerDlg::~CMainViewerDlg() {
     if (CPreviewWindow* preview = PreviewWindow()) preview->VideoHost()->Attach(nullptr);
     wifiLink.SetViewer(nullptr);
     photoSaver.Stop();
-    SetSavedFileSink(nullptr);
     resourceWindowHook.store(nullptr);
     for (CSampleGrabberCB* grabber : {&g_previewGrabber, &g_stillGrabber}) {
         grabber->owner.store(nullptr);
@@ -183,10 +181,7 @@ void CMainViewerDlg::SetUp() {
         preview->SetMessageTarget(this);
         preview->VideoHost()->Attach(&captureSession.LiveFrames());
     }
-    if (CResourceWindow* window = ResourceWindow()) {
-        resourceWindowHook.store(window);
-        SetSavedFileSink(window);
-    }
+    if (CResourceWindow* window = ResourceWindow()) resourceWindowHook.store(window);
     prompt = std::make_unique<CStatusPrompt>(*this, *layout->PromptLine());
     devices = std::make_unique<CDeviceSelection>(*this, settings, services.hive, services.device);
 

@@ -148,7 +148,7 @@ protected:
     CLocalizableString strings;
     CWifiDeviceProxy link;
     RotateSampleImp rotation;
-    CRecordingControl recorder{&settings};
+    CRecordingControl recorder{&settings, &viewer};
     TestViewer viewer;
     CPhotoSaver saver{PhotoSaverServices{&settings, &locations, &strings}};
     std::unique_ptr<SimulatedDeviceFile> sim;
@@ -632,6 +632,10 @@ TEST_F(CaptureVideoTest, PhotosTakenWhileRecordingCostTheMovieNoFrame) {
     capture->StopRecording();
 
     EXPECT_EQ(SingleShots().size(), 4u);
+    // The photos and then the movie reach the viewer's resource window the one same way.
+    const std::vector<std::string> saved = viewer.Saved();
+    ASSERT_EQ(saved.size(), 5u);
+    EXPECT_EQ(saved.back(), movie + ".avi");
     EXPECT_EQ(after.lost - before.lost, 0) << "the camera made frames while no buffer was free";
     EXPECT_EQ(after.dropped - before.dropped, 0);
     const int64_t handed = after.delivered - before.delivered;

@@ -22,17 +22,15 @@ extern "C" {
 #include "recording/movie_probe.h"
 #include "recording/observed_output.h"
 #include "recording/recording_slot.h"
-#include "recording/saved_file_sink.h"
 #include "recording/test_frames.h"
 #include "support/sandbox.h"
 
 namespace orvane {
 namespace {
 
+// The resource window a finished movie is announced to.
 class SavedFileRecorder final : public IResourceWindow {
 public:
-    SavedFileRecorder() { SetSavedFileSink(this); }
-    ~SavedFileRecorder() override { SetSavedFileSink(nullptr); }
     void AddSavedFile(const std::string& path) override {
         std::lock_guard<std::mutex> guard(lock);
         files.push_back(path);
@@ -52,7 +50,7 @@ protected:
     RecordingSlotTest() : hive(box / "user.conf", box / "factory.conf"), settings(&hive) {
         av_log_set_level(AV_LOG_ERROR);
     }
-    ~RecordingSlotTest() override { StopRecording(); }
+    ~RecordingSlotTest() override { StopRecording(&saved); }
 
     void SetMovieFormat(int32_t format) {
         CSettingParam param = settings.GetUsingParam();
@@ -83,32 +81,32 @@ protected:
 
 TEST_F(RecordingSlotTest, MovieFormatChoosesTheContainerAndStopAnnouncesTheMovie) {
     SetMovieFormat(1);
-    ASSERT_TRUE(StartRecording(box / "M0001", 30, settings));
+    ASSERT_TRUE(StartRecording(box / "M0001", 30, settings, &saved));
     EXPECT_EQ(RunningFile(), box / "M0001.mp4");
     FeedFrames(3);
 
     // Starting again finishes the running recording first.
     SetMovieFormat(0);
-    ASSERT_TRUE(StartRecording(box / "M0002", 30, settings));
+    ASSERT_TRUE(StartRecording(box / "M0002", 30, settings, &saved));
     EXPECT_EQ(saved.Files(), (std::vector<std::string>{box / "M0001.mp4"}));
     EXPECT_EQ(RunningFile(), box / "M0002.avi");
     FeedFrames(2);
 
-    StopRecording();
+    StopRecording(&saved);
     EXPECT_EQ(RunningFile(), "");
     EXPECT_EQ(saved.Files(), (std::vector<std::string>{box / "M0001.mp4", box / "M0002.avi"}));
     EXPECT_EQ(test::ProbeMovie(box / "M0001.mp4", 30).frames.size(), 3u);
     EXPECT_EQ(test::ProbeMovie(box / "M0002.avi", 30).frames.size(), 2u);
 
-    StopRecording();  // nothing runs: nothing happens
+    StopRecording(&saved);  // nothing runs: nothing happens
     EXPECT_EQ(saved.Files().size(), 2u);
 }
 
 TEST_F(RecordingSlotTest, UnknownFormatStartsNothingAndAnEmptyRecordingIsNotAnnounced) {
     SetMovieFormat(0);
-    ASSERT_TRUE(StartRecording(box / "M0001", 30, settings));
+    ASSERT_TRUE(StartRecording(box / "M0001", 30, settings, &saved));
     SetMovieFormat(2);
-    EXPECT_FALSE(StartRecording(box / "M0002", 30, settings));
+    EXPECT_FALSE(StartRecording(box / "M0002", 30, settings, &saved));
     EXPECT_EQ(RunningFile(), "");
     {
         std::lock_guard<std::mutex> guard(g_recordingLock);
@@ -143,7 +141,7 @@ StopOutcome RecordAndStopInChild(const CSettingParamManage& settings, const std:
             test::AlertRecorder alerts;
             SavedFileRecorder saved;
             test::ManualClock clock;
-            if (!StartRecording(path, 30, settings)) ::_exit(64);
+            if (!StartRecording(path, 30, settings, &saved)) ::_exit(64);
             for (int number = 0; number < frames; ++number) {
                 const std::vector<uint8_t> frame = test::MakeNoiseFrame(320, 240, number);
                 std::lock_guard<std::mutex> guard(g_recordingLock);
@@ -156,7 +154,7 @@ StopOutcome RecordAndStopInChild(const CSettingParamManage& settings, const std:
                 std::lock_guard<std::mutex> guard(g_recordingLock);
                 file = g_recordingOutput->GetFileName();
             }
-            StopRecording();
+            StopRecording(&saved);
             for (const std::string& alert : alerts.Alerts()) {
                 const bool ours = alert == "Cannot write file: " + file + ": File too large";
                 outcome |= ours ? 1 : 2;
@@ -251,7 +249,7 @@ TEST_F(RecordingSlotTest, StopFinishesTheFileWithoutHoldingUpTheStreamingThread)
     observed->Arm();
     // Stop waits in Close for the held encoder; meanwhile the next frame's turn at the slot comes at
     // once, and finds no recording.
-    std::thread stopper([] { StopRecording(); });
+    std::thread stopper([this] { StopRecording(&saved); });
     const bool closing = observed->WaitUntilClosing();
     auto nextFrame = std::async(std::launch::async, [] {
         std::lock_guard<std::mutex> guard(g_recordingLock);

@@ -1,7 +1,6 @@
 #include "media/ui/resource_window.h"
 
 #include <QDesktopServices>
-#include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QResizeEvent>
@@ -9,7 +8,9 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <algorithm>
+#include <vector>
 
+#include "base/folder_entries.h"
 #include "capture/capture_state.h"
 #include "config/setting_param_manage.h"
 #include "localization/localizable_string.h"
@@ -141,15 +142,21 @@ void CResourceWindow::AddSubfolders(const std::string& path, QTreeWidgetItem* pa
     if (parent == nullptr) return;
     // Hidden folders stay hidden, as in the file manager; the rest in name order, as the date and
     // block numbers are meant to be read.
-    const QDir folder(QString::fromStdString(path));
-    const QFileInfoList entries =
-        folder.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo& entry : entries) {
-        const std::string name = entry.fileName().toStdString();
-        const std::string childPath = path + "/" + name;
-        QTreeWidgetItem* item = InsertFolderItem(childPath, name, parent);
+    std::vector<FolderEntry> folders;
+    for (FolderEntry& entry : ReadFolder(path)) {
+        if (entry.isFolder && !entry.name.starts_with('.')) folders.push_back(std::move(entry));
+    }
+    std::sort(folders.begin(), folders.end(), [](const FolderEntry& a, const FolderEntry& b) {
+        const QString left = QString::fromStdString(a.name);
+        const QString right = QString::fromStdString(b.name);
+        const int order = left.compare(right, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : left < right;
+    });
+    for (const FolderEntry& entry : folders) {
+        const std::string childPath = path + "/" + entry.name;
+        QTreeWidgetItem* item = InsertFolderItem(childPath, entry.name, parent);
         // A linked folder is shown but not followed: it may lead back up the tree.
-        if (item != nullptr && nested && !entry.isSymLink() && depth < kMaxDepth)
+        if (item != nullptr && nested && !entry.isLink && depth < kMaxDepth)
             AddSubfolders(childPath, item, nested, depth + 1);
     }
 }
