@@ -30,6 +30,7 @@
 #include "viewer/alert_presenter.h"
 #include "viewer/device_selection.h"
 #include "viewer/preview_window.h"
+#include "viewer/qt_translations.h"
 #include "viewer/status_prompt.h"
 #include "viewer/video_host.h"
 #include "viewer/viewer_controls.h"
@@ -83,6 +84,12 @@ CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
       recordingControl(&settings),
       captureSession(CaptureVideoServices{services_.device, &wifiLink, &strings, services_.hive,
                                           &g_previewGrabber, &g_stillGrabber, &recordingControl}) {
+    if (services.qtTranslations != nullptr) {
+        qtTranslations = services.qtTranslations;
+    } else {
+        ownQtTranslations = std::make_unique<CQtTranslations>();
+        qtTranslations = ownQtTranslations.get();
+    }
     if (services.alerts != nullptr) {
         SetAlertSink(services.alerts);
     } else {
@@ -491,6 +498,7 @@ bool CMainViewerDlg::ConfirmExit() {
 // --- Layout ------------------------------------------------------------------------------------------
 
 void CMainViewerDlg::LoadCaptions() {
+    qtTranslations->Apply(settings);
     layout->LoadCaptions();
     controller.UpdateCaptions();
 }

@@ -31,6 +31,7 @@ class CAlertPresenter;
 class CDeviceSelection;
 class CLocalizableString;
 class CPreviewWindow;
+class CQtTranslations;
 class CResourceBrowserView;
 class CResourceWindow;
 class CSavingLoactionManage;
@@ -108,6 +109,7 @@ public:
 
     // --- Layout and full screen -------------------------------------------------------------------
 
+    // Every localized text of the viewer, Qt's own texts (message boxes, file dialogs) included.
     void LoadCaptions();
     void Layout(int cx, int cy);
     void EnterFullScreen();
@@ -214,6 +216,8 @@ private:
     std::atomic<IResourceWindow*> resourceWindowHook{nullptr};
 
     std::unique_ptr<CAlertPresenter> alertPresenter;  // when no sink was given
+    std::unique_ptr<CQtTranslations> ownQtTranslations;  // when none was given
+    CQtTranslations* qtTranslations = nullptr;
     std::unique_ptr<CViewerLayout> layout;
     std::unique_ptr<CStatusPrompt> prompt;
     std::unique_ptr<CDeviceSelection> devices;
