@@ -130,7 +130,7 @@ CMainViewerDlg::~CMainViewerDlg() {
 void CMainViewerDlg::StartSaverThread() {
     if (!photoSaver.Start(this)) {
         QMessageBox box(QMessageBox::Warning, QString::fromUtf8(CAlertPresenter::kCaption),
-                        QStringLiteral("Orvane run failure"), QMessageBox::Ok);
+                        QString::fromStdString(Text(keys::kAlertRunFailure)), QMessageBox::Ok);
         box.exec();
         std::exit(0);
     }
@@ -183,7 +183,7 @@ void CMainViewerDlg::SetUp() {
             [this](QPoint position) { UpdatePrompt(position, true); });
 
     locations.CreateResourceFolders();
-    layout->CreatePanes(settings);
+    layout->CreatePanes(settings, controller.State());
     if (CPreviewWindow* preview = PreviewWindow()) {
         preview->SetMessageTarget(this);
         preview->VideoHost()->Attach(&captureSession.LiveFrames());

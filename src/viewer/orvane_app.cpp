@@ -104,7 +104,9 @@ bool COrvaneApp::SuppressXvidStatus() {
         if (key.Hive()->Flush()) return true;
         status = errno != 0 ? errno : EIO;
     }
-    Alert(Format("Fail to run application,because register xvid is error error code = %d", status));
+    CLocalizableString& strings =
+        options.viewer.strings != nullptr ? *options.viewer.strings : *CLocalizableString::GetInstance();
+    Alert(Format(strings.GetString(keys::kAlertRegisterXvid), status));
     return false;
 }
 
