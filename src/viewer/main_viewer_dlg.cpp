@@ -43,8 +43,6 @@ namespace orvane {
 namespace {
 
 constexpr int32_t kLargestPreferredWidth = 2048;
-// The about entry of the viewer's context menu.
-constexpr const char* kAboutMenuText = "关于 Orvane(&A)...";
 
 template <class T>
 T& Or(T* given, T* processWide) {
@@ -144,7 +142,7 @@ void CMainViewerDlg::SetUp() {
     setSizeGripEnabled(false);
     setMouseTracking(true);
 
-    layout = std::make_unique<CViewerLayout>(*this);
+    layout = std::make_unique<CViewerLayout>(*this, strings);
     setWindowIcon(layout->AppIcon());
     layout->CreateControls();
     for (int id : {viewer_id::kTakePhoto, viewer_id::kTimedShot, viewer_id::kRecording, viewer_id::kSettings,
@@ -192,14 +190,16 @@ void CMainViewerDlg::SetUp() {
         resourceWindowHook.store(window);
         SetSavedFileSink(window);
     }
-    prompt = std::make_unique<CStatusPrompt>(*this, *layout->PromptLine());
+    prompt = std::make_unique<CStatusPrompt>(*this, *this, *layout->PromptLine(), settings, strings,
+                                             controller.State());
     devices = std::make_unique<CDeviceSelection>(*this, settings, services.hive, services.device);
 
     LoadCaptions();
     EnumDevices();
     devices->RegisterDeviceArrival();
     PostViewerMessage(WM_START_PREVIEW);
-    resize(layout->InitialSize());
+    setMinimumSize(layout->MinimumSize());
+    setGeometry(layout->InitialGeometry(QMargins()));
     Layout(width(), height());
     prompt->Start();
     wifiLink.SetViewer(&controller.State());
@@ -622,7 +622,7 @@ void CMainViewerDlg::resizeEvent(QResizeEvent* e) {
 
 void CMainViewerDlg::contextMenuEvent(QContextMenuEvent* e) {
     QMenu menu(this);
-    QAction* about = menu.addAction(QString::fromUtf8(kAboutMenuText));
+    QAction* about = menu.addAction(QString::fromStdString(Text(keys::kViewMenuAbout)));
     about->setObjectName(QStringLiteral("aboutAction"));
     connect(about, &QAction::triggered, this, &CMainViewerDlg::OnAbout);
     menu.exec(e->globalPos());

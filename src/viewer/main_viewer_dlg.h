@@ -20,6 +20,7 @@
 #include "dispatch/recording_control.h"
 #include "localization/string_keys.h"
 #include "viewer/device_selection.h"
+#include "viewer/status_prompt.h"
 #include "viewer/viewer_services.h"
 
 class QAbstractButton;
@@ -49,7 +50,7 @@ class RotateSampleImp;
 //
 // Every operation runs on the interface thread unless it says otherwise.
 class CMainViewerDlg final : public QDialog, public IGrabberOwner, public ICaptureViewer, public ICaptureView,
-                             public IDeviceHost, public IPreviewControl {
+                             public IDeviceHost, public IPreviewControl, public IStatusPromptHost {
     Q_OBJECT
 
 public:
@@ -82,7 +83,7 @@ public:
     bool CheckStorageFolder();
     bool HasCurrentDevice() const override { return !currentIdentity.empty(); }
     // The cannot-preview text while devices are listed, else the no-camera text.
-    std::string GetPreviewErrorText();
+    std::string GetPreviewErrorText() override;
     void ShowPreviewError() override;
     // The no-camera warning, only while no device is listed and the viewer is not in full screen.
     void ShowNoCameraAlert() override;
@@ -171,7 +172,7 @@ public:
     CPreviewWindow* PreviewWindow() const;
     CResourceWindow* ResourceWindow() const;
     CResourceBrowserView* BrowserView() const;
-    QAbstractButton* Button(int controlId) const;
+    QAbstractButton* Button(int controlId) const override;
     CSettingParamManage& Settings() const override { return settings; }
     CLocalizableString& Strings() const override { return strings; }
     // GetString of the viewer's string table.
