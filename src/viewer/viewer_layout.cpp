@@ -130,23 +130,30 @@ QSize CViewerLayout::MinimumSize() const {
     return QSize(std::max(kMinimumPictureWidth, toolbarWidth), pictureTop + kMinimumPictureHeight + 10 + bottomRow);
 }
 
+QMargins CViewerLayout::FrameAllowance(const QMargins& frame) {
+    return QMargins(std::max(frame.left(), kFrameAllowance.left()), std::max(frame.top(), kFrameAllowance.top()),
+                    std::max(frame.right(), kFrameAllowance.right()),
+                    std::max(frame.bottom(), kFrameAllowance.bottom()));
+}
+
 QRect CViewerLayout::InitialGeometry(const QMargins& frame) const {
-    const QMargins allowance(std::max(frame.left(), kFrameAllowance.left()), std::max(frame.top(), kFrameAllowance.top()),
-                             std::max(frame.right(), kFrameAllowance.right()),
-                             std::max(frame.bottom(), kFrameAllowance.bottom()));
+    const QMargins allowance = FrameAllowance(frame);
+    // Read either way, the frame lies within the client grown by the allowance on the right and
+    // bottom and by twice the allowance on the left and top.
+    const QMargins both(allowance.left(), allowance.top(), allowance.left() + allowance.right(),
+                        allowance.top() + allowance.bottom());
     QSize size = TemplateRect(0, 0, kWindowWidthDu, kWindowHeightDu).size();
     const QScreen* screen = viewer.screen() != nullptr ? viewer.screen() : QGuiApplication::primaryScreen();
-    if (screen == nullptr) return QRect(QPoint(0, 0), size.expandedTo(MinimumSize()));
+    if (screen == nullptr) return QRect(QPoint(both.left(), both.top()), size.expandedTo(MinimumSize()));
     const QRect available = screen->availableGeometry();
-    size = size.boundedTo(QSize(available.width() - allowance.left() - allowance.right(),
-                                available.height() - allowance.top() - allowance.bottom()));
+    size = size.boundedTo(QSize(available.width() - both.left() - both.right(),
+                                available.height() - both.top() - both.bottom()));
     size = size.expandedTo(MinimumSize());
-    // Centred with its frame; a window larger than the screen keeps its title bar on it.
-    const int outerWidth = size.width() + allowance.left() + allowance.right();
-    const int outerHeight = size.height() + allowance.top() + allowance.bottom();
-    const int left = available.x() + std::max(0, (available.width() - outerWidth) / 2) + allowance.left();
-    const int top = available.y() + std::max(0, (available.height() - outerHeight) / 2) + allowance.top();
-    return QRect(QPoint(left, top), size);
+    const int slackX = available.width() - size.width() - both.left() - both.right();
+    const int slackY = available.height() - size.height() - both.top() - both.bottom();
+    return QRect(QPoint(available.x() + std::max(0, slackX / 2) + both.left(),
+                        available.y() + std::max(0, slackY / 2) + both.top()),
+                 size);
 }
 
 std::string CViewerLayout::Text(const StringKey& text) const { return strings.GetString(text); }

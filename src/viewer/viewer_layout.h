@@ -45,9 +45,13 @@ public:
     QSize InitialSize() const;
     // The smallest size at which the toolbar, the bottom row and a usable picture still fit.
     QSize MinimumSize() const;
-    // Where the window opens: centred on the available area of its screen with its frame (title bar
-    // included) wholly inside; `frame` is the frame's extent around the client area, if known.
+    // The client rectangle the window opens with, centred on the available area of its screen so that
+    // its frame (title bar included, `frame` or at least FrameAllowance) lies wholly on it whichever
+    // way the window manager reads the position: as the client's (static gravity) or as the frame's
+    // top-left corner (what openbox does with Qt's requests).
     QRect InitialGeometry(const QMargins& frame) const;
+    // `frame`, but at least what a window manager's title bar and borders usually take.
+    static QMargins FrameAllowance(const QMargins& frame);
 
     // The toolbar buttons with their pictures, the bottom row and the rotate button with its menu.
     void CreateControls();

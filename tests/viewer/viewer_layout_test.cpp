@@ -143,7 +143,10 @@ TEST_F(ViewerLayoutTest, TheWindowOpensOnTheScreenAndKeepsAUsablePicture) {
     // Its frame, title bar included, lies on the screen whatever frame the window manager adds.
     for (const QMargins frame : {QMargins(), QMargins(1, 24, 1, 1), QMargins(4, 60, 4, 4)}) {
         const QRect client = Face().InitialGeometry(frame);
+        // The position read as the client's, and as the frame's.
         EXPECT_TRUE(available.contains(client.marginsAdded(frame))) << frame.top();
+        EXPECT_TRUE(available.contains(client.translated(frame.left(), frame.top()).marginsAdded(frame)))
+            << frame.top();
     }
     EXPECT_EQ(viewer->geometry(), Face().InitialGeometry(QMargins()));
 
