@@ -216,7 +216,7 @@ private:
     IViewerSettingsDialog* settingsDialog = nullptr;
     std::atomic<IResourceWindow*> resourceWindowHook{nullptr};
 
-    std::unique_ptr<CAlertPresenter> alertPresenter;  // when no sink was given
+    std::unique_ptr<CAlertPresenter> alertPresenter;     // when no sink was given
     std::unique_ptr<CQtTranslations> ownQtTranslations;  // when none was given
     CQtTranslations* qtTranslations = nullptr;
     std::unique_ptr<CViewerLayout> layout;

@@ -115,8 +115,9 @@ bool COrvaneApp::InitInstance() {
     std::unique_ptr<CQtTranslations> qtTexts;
     if (options.viewer.qtTranslations == nullptr) {
         qtTexts = std::make_unique<CQtTranslations>();
-        CSettingParamManage& settings =
-            options.viewer.settings != nullptr ? *options.viewer.settings : *CSettingParamManage::GetInstance();
+        CSettingParamManage& settings = options.viewer.settings != nullptr
+                                            ? *options.viewer.settings
+                                            : *CSettingParamManage::GetInstance();
         qtTexts->Apply(settings);
     }
     if (!IsSingleInstance()) return false;

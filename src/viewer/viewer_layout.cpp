@@ -14,8 +14,8 @@
 #include "base/alert_sink.h"
 #include "localization/localizable_string.h"
 #include "media/ui/resource_browser_view.h"
-#include "media/ui/resources_browser_dlg.h"
 #include "media/ui/resource_window.h"
+#include "media/ui/resources_browser_dlg.h"
 #include "viewer/preview_window.h"
 #include "viewer/viewer_controls.h"
 #include "viewer/window_manager.h"
@@ -91,7 +91,8 @@ constexpr int kShownControls[] = {viewer_id::kAbout,      viewer_id::kSettings, 
                                   viewer_id::kSeparator};
 
 void ShowError(const std::string& text) {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Orvane"), QString::fromStdString(text), QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Orvane"), QString::fromStdString(text),
+                    QMessageBox::Ok);
     box.exec();
 }
 
@@ -122,18 +123,21 @@ QRect CViewerLayout::TemplateRect(int x, int y, int width, int height) const {
 QSize CViewerLayout::InitialSize() const { return InitialGeometry(QMargins()).size(); }
 
 QSize CViewerLayout::MinimumSize() const {
-    const QRect settingsButton = TemplateRect(kToolbar[0].x, kToolbar[0].y, kToolbar[0].width, kToolbar[0].height);
+    const QRect settingsButton =
+        TemplateRect(kToolbar[0].x, kToolbar[0].y, kToolbar[0].width, kToolbar[0].height);
     const TemplateControl& last = kToolbar[std::size(kToolbar) - 1];
     const int toolbarWidth = TemplateRect(0, 0, last.x + last.width, 1).width();
     const int pictureTop = settingsButton.bottom() + 1 + 2;
-    const int bottomRow = std::max(kFullScreenButtonHeight, TemplateRect(0, 0, 1, kHintLabelDu.height).height());
-    return QSize(std::max(kMinimumPictureWidth, toolbarWidth), pictureTop + kMinimumPictureHeight + 10 + bottomRow);
+    const int bottomRow =
+        std::max(kFullScreenButtonHeight, TemplateRect(0, 0, 1, kHintLabelDu.height).height());
+    return QSize(std::max(kMinimumPictureWidth, toolbarWidth),
+                 pictureTop + kMinimumPictureHeight + 10 + bottomRow);
 }
 
 QMargins CViewerLayout::FrameAllowance(const QMargins& frame) {
-    return QMargins(std::max(frame.left(), kFrameAllowance.left()), std::max(frame.top(), kFrameAllowance.top()),
-                    std::max(frame.right(), kFrameAllowance.right()),
-                    std::max(frame.bottom(), kFrameAllowance.bottom()));
+    return QMargins(
+        std::max(frame.left(), kFrameAllowance.left()), std::max(frame.top(), kFrameAllowance.top()),
+        std::max(frame.right(), kFrameAllowance.right()), std::max(frame.bottom(), kFrameAllowance.bottom()));
 }
 
 QRect CViewerLayout::InitialGeometry(const QMargins& frame) const {
@@ -241,8 +245,8 @@ void CViewerLayout::CreateControls() {
                          viewer_id::kRotateButton);
     rotateButton->SetImageFile(QStringLiteral("rotate.png"));
     for (const MenuItem& item : kRotateMenu) {
-        rotateButton->Menu().AppendMenu(BCMenu::MF_STRING, item.id,
-                                        QString::fromStdString(Text(item.text)), QString::fromUtf8(item.imageFile));
+        rotateButton->Menu().AppendMenu(BCMenu::MF_STRING, item.id, QString::fromStdString(Text(item.text)),
+                                        QString::fromUtf8(item.imageFile));
     }
     connect(rotateButton, &CCoolBtn::CommandChosen, this, &CViewerLayout::RotateCommand);
     controls[viewer_id::kRotateButton] = rotateButton;
@@ -364,7 +368,8 @@ void CViewerLayout::Layout(int cx, int cy) {
     if (isFullScreen) {
         // The toolbar and the bottom row are hidden: the picture takes the whole window. With the
         // left column folded away, its strip is moved out past the window's left edge.
-        const int strip = mainSplitter != nullptr && IsLeftColumnCollapsed() ? mainSplitter->handleWidth() : 0;
+        const int strip =
+            mainSplitter != nullptr && IsLeftColumnCollapsed() ? mainSplitter->handleWidth() : 0;
         PlacePictureArea(QRect(-strip, 0, cx + strip, cy));
         return;
     }

@@ -45,7 +45,8 @@ bool X11WindowManagerHandlesFullScreen(xcb_connection_t* connection) {
     const xcb_window_t wm = WindowProperty(connection, screen->root, check);
     if (wm == XCB_WINDOW_NONE || WindowProperty(connection, wm, check) != wm) return false;
     const XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, screen->root, supported, XCB_ATOM_ATOM, 0, 4096), nullptr));
+        connection, xcb_get_property(connection, 0, screen->root, supported, XCB_ATOM_ATOM, 0, 4096),
+        nullptr));
     if (!reply || reply->type != XCB_ATOM_ATOM) return false;
     const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
     const int count = xcb_get_property_value_length(reply.get()) / static_cast<int>(sizeof(xcb_atom_t));

@@ -150,7 +150,8 @@ TEST_F(ShippedStringsTest, TextsOnceFixedInOneLanguageReadInEither) {
     for (const auto& [key, text] : english) EXPECT_EQ(strings.GetString(key), text) << key.key;
     SetLanguage(1);
     for (const auto& [key, text] : chinese) EXPECT_EQ(strings.GetString(key), text) << key.key;
-    EXPECT_EQ(Format(strings.GetString(keys::kAlertRegisterXvid), 13), "无法运行程序：写入 XviD 设置出错，错误代码 = 13");
+    EXPECT_EQ(Format(strings.GetString(keys::kAlertRegisterXvid), 13),
+              "无法运行程序：写入 XviD 设置出错，错误代码 = 13");
     EXPECT_TRUE(alerts.Alerts().empty());
 }
 

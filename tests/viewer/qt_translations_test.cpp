@@ -1,3 +1,5 @@
+#include "viewer/qt_translations.h"
+
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -5,7 +7,6 @@
 #include <QRegularExpression>
 
 #include "config/setting.h"
-#include "viewer/qt_translations.h"
 #include "viewer_fixture.h"
 
 namespace orvane::test {
@@ -13,7 +14,8 @@ namespace {
 
 TEST(QtTranslationsTest, ALanguageItemNamesItsLocale) {
     EXPECT_EQ(CQtTranslations::LocaleOf(LanguageItem{"zh-Hans", "简体中文", 0x0804}).name(), "zh_CN");
-    EXPECT_EQ(CQtTranslations::LocaleOf(LanguageItem{"English", "English", 0x0409}).language(), QLocale::English);
+    EXPECT_EQ(CQtTranslations::LocaleOf(LanguageItem{"English", "English", 0x0409}).language(),
+              QLocale::English);
     // An id the table does not know: the identifier is read as a language tag.
     EXPECT_EQ(CQtTranslations::LocaleOf(LanguageItem{"zh-Hans", "", 0x8304}).language(), QLocale::Chinese);
     EXPECT_EQ(CQtTranslations::LocaleOf(LanguageItem{"Klingon", "", 0x8304}).language(), QLocale::English);

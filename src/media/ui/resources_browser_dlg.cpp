@@ -64,8 +64,9 @@ QImage DrawMovieMarker() {
 
 std::string OpenFailureText(const std::string& path, CLocalizableString& strings) {
     struct stat info {};
-    const std::string reason = ::stat(path.c_str(), &info) != 0 ? SystemErrorText(errno)
-                                                                : strings.GetString(keys::kAlertNoApplicationToOpen);
+    const std::string reason = ::stat(path.c_str(), &info) != 0
+                                   ? SystemErrorText(errno)
+                                   : strings.GetString(keys::kAlertNoApplicationToOpen);
     return Format("%s\n%s", path, reason);
 }
 
@@ -366,7 +367,8 @@ void CResourcesBrowserDlg::OpenItem(int row) {
     if (path.empty()) return;
     const bool opened =
         opener ? opener(path) : QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
-    if (!opened) ShowAlert(OpenFailureText(path, strings != nullptr ? *strings : *CLocalizableString::GetInstance()));
+    if (!opened)
+        ShowAlert(OpenFailureText(path, strings != nullptr ? *strings : *CLocalizableString::GetInstance()));
 }
 
 }  // namespace orvane
