@@ -20,6 +20,8 @@ set(allowed_dialogs "base;config;localization;capture;imaging;media;media/ui;wid
 set(allowed_viewer "base;config;localization;capture;imaging;recording;media;media/ui;dispatch;control;widgets;dialogs")
 # Only the demo program's entry point knows the simulated cameras.
 set(demo_entry "viewer/demo_main.cpp")
+# The viewer's helpers see the viewer only through the narrow interfaces they declare.
+set(viewer_helpers viewer/viewer_layout viewer/status_prompt viewer/device_selection)
 
 set(engine base config localization imaging recording capture media dispatch control simulation)
 
@@ -33,6 +35,11 @@ foreach(source IN LISTS sources)
     continue()
   endif()
   file(STRINGS "${SOURCE_DIR}/src/${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+  string(REGEX REPLACE "\\.(h|cpp)$" "" stem "${source}")
+  list(FIND viewer_helpers "${stem}" helper)
+  if(helper GREATER -1 AND includes MATCHES "viewer/main_viewer_dlg\\.h")
+    list(APPEND faults "${source}: a viewer helper includes the whole viewer")
+  endif()
   foreach(line IN LISTS includes)
     if(line MATCHES "#[ \t]*include[ \t]*<(Q[A-Za-z]*)")
       list(FIND engine "${folder}" in_engine)

@@ -122,6 +122,27 @@ std::string GetDocumentsFolder() {
     return home;
 }
 
+namespace {
+
+struct Entry {
+    const char* lang;
+    const char* country;  // "" = any
+    uint16_t id;
+};
+constexpr Entry kLangIdTable[] = {
+    {"zh", "CN", 0x0804}, {"zh", "SG", 0x1004}, {"zh", "HANS", 0x0804}, {"zh", "TW", 0x0404},
+    {"zh", "HK", 0x0C04}, {"zh", "MO", 0x1404}, {"zh", "HANT", 0x0404}, {"zh", "", 0x0804},
+    {"en", "GB", 0x0809}, {"en", "AU", 0x0C09}, {"en", "CA", 0x1009}, {"en", "", 0x0409},
+    {"de", "", 0x0407},   {"fr", "", 0x040C},   {"es", "", 0x0C0A},   {"it", "", 0x0410},
+    {"ja", "", 0x0411},   {"ko", "", 0x0412},   {"nl", "", 0x0413},   {"pl", "", 0x0415},
+    {"pt", "BR", 0x0416}, {"pt", "", 0x0816},   {"ru", "", 0x0419},   {"sv", "", 0x041D},
+    {"tr", "", 0x041F},   {"cs", "", 0x0405},   {"da", "", 0x0406},   {"fi", "", 0x040B},
+    {"el", "", 0x0408},   {"hu", "", 0x040E},   {"nb", "", 0x0414},   {"uk", "", 0x0422},
+    {"vi", "", 0x042A},   {"th", "", 0x041E},   {"ar", "", 0x0401},   {"he", "", 0x040D},
+};
+
+}  // namespace
+
 uint16_t LangIdFromLocaleName(const std::string& locale) {
     // "ll_CC.codeset@modifier" -> "ll", "CC"
     std::string name = locale.substr(0, locale.find_first_of(".@"));
@@ -132,26 +153,20 @@ uint16_t LangIdFromLocaleName(const std::string& locale) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
 
-    struct Entry {
-        const char* lang;
-        const char* country;  // "" = any
-        uint16_t id;
-    };
-    static constexpr Entry kTable[] = {
-        {"zh", "CN", 0x0804}, {"zh", "SG", 0x1004}, {"zh", "HANS", 0x0804}, {"zh", "TW", 0x0404},
-        {"zh", "HK", 0x0C04}, {"zh", "MO", 0x1404}, {"zh", "HANT", 0x0404}, {"zh", "", 0x0804},
-        {"en", "GB", 0x0809}, {"en", "AU", 0x0C09}, {"en", "CA", 0x1009}, {"en", "", 0x0409},
-        {"de", "", 0x0407},   {"fr", "", 0x040C},   {"es", "", 0x0C0A},   {"it", "", 0x0410},
-        {"ja", "", 0x0411},   {"ko", "", 0x0412},   {"nl", "", 0x0413},   {"pl", "", 0x0415},
-        {"pt", "BR", 0x0416}, {"pt", "", 0x0816},   {"ru", "", 0x0419},   {"sv", "", 0x041D},
-        {"tr", "", 0x041F},   {"cs", "", 0x0405},   {"da", "", 0x0406},   {"fi", "", 0x040B},
-        {"el", "", 0x0408},   {"hu", "", 0x040E},   {"nb", "", 0x0414},   {"uk", "", 0x0422},
-        {"vi", "", 0x042A},   {"th", "", 0x041E},   {"ar", "", 0x0401},   {"he", "", 0x040D},
-    };
-    for (const Entry& e : kTable) {
+    for (const Entry& e : kLangIdTable) {
         if (lang == e.lang && (e.country[0] == '\0' || country == e.country)) return e.id;
     }
     return 0x0409;
+}
+
+std::string LocaleNameFromLangId(uint16_t langId) {
+    for (const Entry& e : kLangIdTable) {
+        if (e.id != langId) continue;
+        // The first entry of an id names its usual country ("CN" before "HANS").
+        if (e.country[0] == '\0') return e.lang;
+        return std::string(e.lang) + "_" + e.country;
+    }
+    return {};
 }
 
 uint16_t GetUserDefaultLangID() {

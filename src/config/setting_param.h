@@ -58,5 +58,8 @@ std::string GetDocumentsFolder();
 uint16_t GetUserDefaultLangID();
 // The same mapping for one locale name such as "zh_CN.UTF-8" or "de".
 uint16_t LangIdFromLocaleName(const std::string& locale);
+// The other way: "ll" or "ll_CC" for a language id of that mapping ("zh_CN" for 0x0804, "en" for
+// 0x0409); empty for an id it does not know.
+std::string LocaleNameFromLangId(uint16_t langId);
 
 }  // namespace orvane

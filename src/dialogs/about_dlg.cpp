@@ -79,7 +79,7 @@ CAboutDlg::CAboutDlg(QWidget* parent, const AboutDlgServices& services_)
     version = PlainLabel("version", Qt::AlignRight | Qt::AlignVCenter);
     version->setText(QStringLiteral("V3.3.32"));
 
-    seeMore = new QPushButton(QStringLiteral("See more..."));
+    seeMore = new QPushButton(FromUtf8(strings.GetString(keys::kAboutBtnSeeMore)));
     seeMore->setObjectName(QStringLiteral("seeMoreButton"));
     seeMore->setAutoDefault(false);
     connect(seeMore, &QPushButton::clicked, this, &CAboutDlg::ShowLicence);

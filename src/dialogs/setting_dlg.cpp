@@ -452,7 +452,7 @@ void CSettingDlg::OnMore() {
 }
 
 void CSettingDlg::OnBrowse() {
-    const QString title = QString::fromUtf8(kBrowseTitle);
+    const QString title = QString::fromStdString(Text(keys::kSettingChooseFolderTitle));
     const QString start = ControlAs<QLineEdit>(kFolderEdit)->text();
     QString chosen;
     if (services.chooseFolder) {

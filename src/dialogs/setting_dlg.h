@@ -109,8 +109,6 @@ public:
     // The edit or list's text as UTF-8.
     std::string TextOf(int id) const;
 
-    static constexpr const char* kBrowseTitle = "所选择路径:   ";
-
 protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

@@ -30,6 +30,7 @@
 #include "viewer/alert_presenter.h"
 #include "viewer/device_selection.h"
 #include "viewer/preview_window.h"
+#include "viewer/qt_translations.h"
 #include "viewer/status_prompt.h"
 #include "viewer/video_host.h"
 #include "viewer/viewer_controls.h"
@@ -42,8 +43,6 @@ namespace orvane {
 namespace {
 
 constexpr int32_t kLargestPreferredWidth = 2048;
-// The about entry of the viewer's context menu.
-constexpr const char* kAboutMenuText = "关于 Orvane(&A)...";
 
 template <class T>
 T& Or(T* given, T* processWide) {
@@ -83,6 +82,12 @@ CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
       recordingControl(&settings, this),
       captureSession(CaptureVideoServices{services_.device, &wifiLink, &strings, services_.hive,
                                           &g_previewGrabber, &g_stillGrabber, &recordingControl}) {
+    if (services.qtTranslations != nullptr) {
+        qtTranslations = services.qtTranslations;
+    } else {
+        ownQtTranslations = std::make_unique<CQtTranslations>();
+        qtTranslations = ownQtTranslations.get();
+    }
     if (services.alerts != nullptr) {
         SetAlertSink(services.alerts);
     } else {
@@ -123,7 +128,7 @@ CMainViewerDlg::~CMainViewerDlg() {
 void CMainViewerDlg::StartSaverThread() {
     if (!photoSaver.Start(this)) {
         QMessageBox box(QMessageBox::Warning, QString::fromUtf8(CAlertPresenter::kCaption),
-                        QStringLiteral("Orvane run failure"), QMessageBox::Ok);
+                        QString::fromStdString(Text(keys::kAlertRunFailure)), QMessageBox::Ok);
         box.exec();
         std::exit(0);
     }
@@ -137,7 +142,7 @@ void CMainViewerDlg::SetUp() {
     setSizeGripEnabled(false);
     setMouseTracking(true);
 
-    layout = std::make_unique<CViewerLayout>(*this);
+    layout = std::make_unique<CViewerLayout>(*this, strings);
     setWindowIcon(layout->AppIcon());
     layout->CreateControls();
     for (int id : {viewer_id::kTakePhoto, viewer_id::kTimedShot, viewer_id::kRecording, viewer_id::kSettings,
@@ -176,20 +181,22 @@ void CMainViewerDlg::SetUp() {
             [this](QPoint position) { UpdatePrompt(position, true); });
 
     locations.CreateResourceFolders();
-    layout->CreatePanes(settings);
+    layout->CreatePanes(settings, controller.State());
     if (CPreviewWindow* preview = PreviewWindow()) {
         preview->SetMessageTarget(this);
         preview->VideoHost()->Attach(&captureSession.LiveFrames());
     }
     if (CResourceWindow* window = ResourceWindow()) resourceWindowHook.store(window);
-    prompt = std::make_unique<CStatusPrompt>(*this, *layout->PromptLine());
+    prompt = std::make_unique<CStatusPrompt>(*this, *this, *layout->PromptLine(), settings, strings,
+                                             controller.State());
     devices = std::make_unique<CDeviceSelection>(*this, settings, services.hive, services.device);
 
     LoadCaptions();
     EnumDevices();
     devices->RegisterDeviceArrival();
     PostViewerMessage(WM_START_PREVIEW);
-    resize(layout->InitialSize());
+    setMinimumSize(layout->MinimumSize());
+    setGeometry(layout->InitialGeometry(QMargins()));
     Layout(width(), height());
     prompt->Start();
     wifiLink.SetViewer(&controller.State());
@@ -507,6 +514,7 @@ bool CMainViewerDlg::ConfirmExit() {
 // --- Layout ------------------------------------------------------------------------------------------
 
 void CMainViewerDlg::LoadCaptions() {
+    qtTranslations->Apply(settings);
     layout->LoadCaptions();
     controller.UpdateCaptions();
 }
@@ -636,7 +644,7 @@ void CMainViewerDlg::resizeEvent(QResizeEvent* e) {
 
 void CMainViewerDlg::contextMenuEvent(QContextMenuEvent* e) {
     QMenu menu(this);
-    QAction* about = menu.addAction(QString::fromUtf8(kAboutMenuText));
+    QAction* about = menu.addAction(QString::fromStdString(Text(keys::kViewMenuAbout)));
     about->setObjectName(QStringLiteral("aboutAction"));
     connect(about, &QAction::triggered, this, &CMainViewerDlg::OnAbout);
     menu.exec(e->globalPos());

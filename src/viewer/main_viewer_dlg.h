@@ -21,6 +21,7 @@
 #include "localization/string_keys.h"
 #include "viewer/device_selection.h"
 #include "viewer/device_work.h"
+#include "viewer/status_prompt.h"
 #include "viewer/viewer_services.h"
 
 class QAbstractButton;
@@ -32,6 +33,7 @@ class CAlertPresenter;
 class CDeviceSelection;
 class CLocalizableString;
 class CPreviewWindow;
+class CQtTranslations;
 class CResourceBrowserView;
 class CResourceWindow;
 class CSavingLoactionManage;
@@ -49,7 +51,7 @@ class RotateSampleImp;
 //
 // Every operation runs on the interface thread unless it says otherwise.
 class CMainViewerDlg final : public QDialog, public IGrabberOwner, public ICaptureViewer, public ICaptureView,
-                             public IDeviceHost, public IPreviewControl {
+                             public IDeviceHost, public IPreviewControl, public IStatusPromptHost {
     Q_OBJECT
 
 public:
@@ -82,7 +84,7 @@ public:
     bool CheckStorageFolder();
     bool HasCurrentDevice() const override { return !currentIdentity.empty(); }
     // The cannot-preview text while devices are listed, else the no-camera text.
-    std::string GetPreviewErrorText();
+    std::string GetPreviewErrorText() override;
     void ShowPreviewError() override;
     // The no-camera warning, only while no device is listed and the viewer is not in full screen.
     void ShowNoCameraAlert() override;
@@ -109,6 +111,7 @@ public:
 
     // --- Layout and full screen -------------------------------------------------------------------
 
+    // Every localized text of the viewer, Qt's own texts (message boxes, file dialogs) included.
     void LoadCaptions();
     void Layout(int cx, int cy);
     void EnterFullScreen();
@@ -172,7 +175,7 @@ public:
     CPreviewWindow* PreviewWindow() const;
     CResourceWindow* ResourceWindow() const;
     CResourceBrowserView* BrowserView() const;
-    QAbstractButton* Button(int controlId) const;
+    QAbstractButton* Button(int controlId) const override;
     CSettingParamManage& Settings() const override { return settings; }
     CLocalizableString& Strings() const override { return strings; }
     // GetString of the viewer's string table.
@@ -221,7 +224,9 @@ private:
     IViewerSettingsDialog* settingsDialog = nullptr;
     std::atomic<IResourceWindow*> resourceWindowHook{nullptr};
 
-    std::unique_ptr<CAlertPresenter> alertPresenter;  // when no sink was given
+    std::unique_ptr<CAlertPresenter> alertPresenter;     // when no sink was given
+    std::unique_ptr<CQtTranslations> ownQtTranslations;  // when none was given
+    CQtTranslations* qtTranslations = nullptr;
     std::unique_ptr<CViewerLayout> layout;
     std::unique_ptr<CStatusPrompt> prompt;
     std::unique_ptr<CDeviceSelection> devices;

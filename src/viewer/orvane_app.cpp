@@ -14,9 +14,11 @@
 
 #include "base/text.h"
 #include "config/registry_hive.h"
+#include "config/setting_param_manage.h"
 #include "localization/localizable_string.h"
 #include "viewer/alert_presenter.h"
 #include "viewer/main_viewer_dlg.h"
+#include "viewer/qt_translations.h"
 #include "widgets/event_loop_probe.h"
 
 namespace orvane {
@@ -102,15 +104,28 @@ bool COrvaneApp::SuppressXvidStatus() {
         if (key.Hive()->Flush()) return true;
         status = errno != 0 ? errno : EIO;
     }
-    Alert(Format("Fail to run application,because register xvid is error error code = %d", status));
+    CLocalizableString& strings =
+        options.viewer.strings != nullptr ? *options.viewer.strings : *CLocalizableString::GetInstance();
+    Alert(Format(strings.GetString(keys::kAlertRegisterXvid), status));
     return false;
 }
 
 bool COrvaneApp::InitInstance() {
+    // Qt's own texts in the interface's language from the first message on.
+    std::unique_ptr<CQtTranslations> qtTexts;
+    if (options.viewer.qtTranslations == nullptr) {
+        qtTexts = std::make_unique<CQtTranslations>();
+        CSettingParamManage& settings = options.viewer.settings != nullptr
+                                            ? *options.viewer.settings
+                                            : *CSettingParamManage::GetInstance();
+        qtTexts->Apply(settings);
+    }
     if (!IsSingleInstance()) return false;
     if (!SuppressXvidStatus()) return false;
     {
-        CMainViewerDlg viewer(options.viewer);
+        ViewerServices services = options.viewer;
+        if (qtTexts) services.qtTranslations = qtTexts.get();
+        CMainViewerDlg viewer(services);
         viewer.exec();
     }
     return false;

@@ -8,7 +8,7 @@
 #include "base/text.h"
 #include "config/setting_param_manage.h"
 #include "dispatch/sample_grabber_cb.h"
-#include "viewer/main_viewer_dlg.h"
+#include "localization/localizable_string.h"
 #include "viewer/viewer_controls.h"
 
 namespace orvane {
@@ -23,7 +23,10 @@ const char* const kDots[] = {"", "\u25CF", "\u25CF\u25CF", "\u25CF\u25CF\u25CF"}
 
 }  // namespace
 
-CStatusPrompt::CStatusPrompt(CMainViewerDlg& viewer_, QLabel& line_) : viewer(viewer_), line(line_) {
+CStatusPrompt::CStatusPrompt(IStatusPromptHost& host_, QWidget& window_, QLabel& line_,
+                             const CSettingParamManage& settings_, CLocalizableString& strings_,
+                             const CaptureState& state_)
+    : host(host_), window(window_), line(line_), settings(settings_), strings(strings_), state(state_) {
     timer.setInterval(kPeriodMs);
     connect(&timer, &QTimer::timeout, this, &CStatusPrompt::OnTick);
 }
@@ -32,7 +35,9 @@ void CStatusPrompt::Start() { timer.start(); }
 
 void CStatusPrompt::Stop() { timer.stop(); }
 
-void CStatusPrompt::OnTick() { UpdatePrompt(viewer.mapFromGlobal(QCursor::pos()), false); }
+void CStatusPrompt::OnTick() { UpdatePrompt(window.mapFromGlobal(QCursor::pos()), false); }
+
+std::string CStatusPrompt::Text(const StringKey& text) const { return strings.GetString(text); }
 
 void CStatusPrompt::ShowNotice(const std::string& text) {
     notice = text;
@@ -46,72 +51,70 @@ std::string CStatusPrompt::SizeText(int32_t width, int32_t height) {
 
 int CStatusPrompt::ButtonAt(QPoint point) const {
     for (int id : kHelpButtons) {
-        const QAbstractButton* button = viewer.Button(id);
+        const QAbstractButton* button = host.Button(id);
         if (button == nullptr) continue;
-        const QRect area(button->mapTo(&viewer, QPoint(0, 0)), button->size());
+        const QRect area(button->mapTo(&window, QPoint(0, 0)), button->size());
         if (area.contains(point)) return id;
     }
     return 0;
 }
 
 std::string CStatusPrompt::ButtonText(int id) {
-    const CSettingParam param = viewer.Settings().GetUsingParam();
+    const CSettingParam param = settings.GetUsingParam();
     const CaptureResolution& r = param.GetCaptureResolution();
     const CaptureResolution m = param.GetMovieResolution();
-    const CaptureState& state = viewer.GetCaptureState();
-    const bool noDevice = !viewer.HasCurrentDevice();
+    const bool noDevice = !host.HasCurrentDevice();
     switch (id) {
         case viewer_id::kTakePhoto:
-            if (noDevice) return viewer.GetPreviewErrorText();
-            return Format(viewer.Text(keys::kPromptInTakeAPhotoBtn), SizeText(r.width, r.height));
+            if (noDevice) return host.GetPreviewErrorText();
+            return Format(Text(keys::kPromptInTakeAPhotoBtn), SizeText(r.width, r.height));
         case viewer_id::kTimedShot:
-            if (noDevice) return viewer.GetPreviewErrorText();
+            if (noDevice) return host.GetPreviewErrorText();
             if (state.timedShotRunning.load(std::memory_order_acquire) == 0) {
-                return Format(viewer.Text(keys::kPromptInStartTimedShotBtn), SizeText(r.width, r.height));
+                return Format(Text(keys::kPromptInStartTimedShotBtn), SizeText(r.width, r.height));
             }
-            return viewer.Text(keys::kPromptInStopTimedShotBtn);
+            return Text(keys::kPromptInStopTimedShotBtn);
         case viewer_id::kRecording:
-            if (noDevice) return viewer.GetPreviewErrorText();
+            if (noDevice) return host.GetPreviewErrorText();
             if (state.recordingRunning.load(std::memory_order_acquire) == 0) {
-                return Format(viewer.Text(keys::kPromptInStartRecordingBtn), SizeText(m.width, m.height));
+                return Format(Text(keys::kPromptInStartRecordingBtn), SizeText(m.width, m.height));
             }
-            return viewer.Text(keys::kPromptInStopRecordingBtn);
+            return Text(keys::kPromptInStopRecordingBtn);
         case viewer_id::kSettings:
-            return viewer.Text(keys::kPromptInSettingBtn);
+            return Text(keys::kPromptInSettingBtn);
         case viewer_id::kAbout:
-            return viewer.Text(keys::kPromptInAboutBtn);
+            return Text(keys::kPromptInAboutBtn);
         case viewer_id::kExit:
-            return viewer.Text(keys::kPromptInExitBtn);
+            return Text(keys::kPromptInExitBtn);
         default:
             return {};
     }
 }
 
 std::string CStatusPrompt::StateText() {
-    const CSettingParam param = viewer.Settings().GetUsingParam();
+    const CSettingParam param = settings.GetUsingParam();
     const CaptureResolution& r = param.GetCaptureResolution();
     const CaptureResolution m = param.GetMovieResolution();
-    const CaptureState& state = viewer.GetCaptureState();
     if (state.shotPending.load(std::memory_order_acquire) == 1) {
-        return Format(viewer.Text(keys::kPromptDoingTakingAShot), SizeText(r.width, r.height));
+        return Format(Text(keys::kPromptDoingTakingAShot), SizeText(r.width, r.height));
     }
     if (state.timedShotRunning.load(std::memory_order_acquire) == 1) {
         const int64_t total = param.GetTimedShotMinutes();
         const double elapsedMs = static_cast<double>(NowMs() - g_previewGrabber.timedStartMs.load());
         const auto elapsedMinutes = static_cast<int64_t>(elapsedMs / 60000.0);
-        return Format(viewer.Text(keys::kPromptDoingTimedShot), SizeText(r.width, r.height), total,
+        return Format(Text(keys::kPromptDoingTimedShot), SizeText(r.width, r.height), total,
                       total - elapsedMinutes);
     }
     if (state.recordingRunning.load(std::memory_order_acquire) == 1) {
-        std::string text = Format(viewer.Text(keys::kPromptDoingRecording), SizeText(m.width, m.height));
+        std::string text = Format(Text(keys::kPromptDoingRecording), SizeText(m.width, m.height));
         text += kDots[recordingDots & 3];
         recordingDots = static_cast<uint8_t>((recordingDots + 1) % 4);
         return text;
     }
     recordingDots = 0;
     if (!notice.empty() && NowMs() < noticeUntilMs) return notice;
-    if (!viewer.HasCurrentDevice()) return viewer.GetPreviewErrorText();
-    return Format(viewer.Text(keys::kPromptDoingPreview), SizeText(r.width, r.height));
+    if (!host.HasCurrentDevice()) return host.GetPreviewErrorText();
+    return Format(Text(keys::kPromptDoingPreview), SizeText(r.width, r.height));
 }
 
 void CStatusPrompt::UpdatePrompt(QPoint point, bool onlyButtons) {

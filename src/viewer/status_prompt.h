@@ -6,11 +6,29 @@
 #include <cstdint>
 #include <string>
 
+#include "localization/string_keys.h"
+
+class QAbstractButton;
 class QLabel;
+class QWidget;
 
 namespace orvane {
 
-class CMainViewerDlg;
+struct CaptureState;
+class CLocalizableString;
+class CSettingParamManage;
+
+// What the status line needs of the viewer: its toolbar buttons and whether a camera is previewed.
+// Interface thread only.
+class IStatusPromptHost {
+public:
+    virtual ~IStatusPromptHost() = default;
+    // The toolbar button with this id; null when there is none.
+    virtual QAbstractButton* Button(int controlId) const = 0;
+    virtual bool HasCurrentDevice() const = 0;
+    // Why nothing is previewed: the cannot-preview text while cameras are listed, else no camera.
+    virtual std::string GetPreviewErrorText() = 0;
+};
 
 // The status line below the picture: what a toolbar button would do while the mouse is over it,
 // otherwise what the viewer is doing (previewing, taking a photo, timed shots with the minutes
@@ -21,7 +39,9 @@ class CStatusPrompt final : public QObject {
 public:
     static constexpr int kPeriodMs = 1000;
 
-    CStatusPrompt(CMainViewerDlg& viewer, QLabel& line);
+    // `window`: the window whose coordinates UpdatePrompt takes and whose buttons the host names.
+    CStatusPrompt(IStatusPromptHost& host, QWidget& window, QLabel& line, const CSettingParamManage& settings,
+                  CLocalizableString& strings, const CaptureState& state);
 
     // The one-second refresh from the cursor position.
     void Start();
@@ -50,8 +70,14 @@ private:
     // "%d X %d"
     static std::string SizeText(int32_t width, int32_t height);
 
-    CMainViewerDlg& viewer;
+    std::string Text(const StringKey& text) const;
+
+    IStatusPromptHost& host;
+    QWidget& window;
     QLabel& line;
+    const CSettingParamManage& settings;
+    CLocalizableString& strings;
+    const CaptureState& state;
     QTimer timer;
     uint8_t recordingDots = 0;
     std::string notice;

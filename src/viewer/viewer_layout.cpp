@@ -15,9 +15,10 @@
 #include "localization/localizable_string.h"
 #include "media/ui/resource_browser_view.h"
 #include "media/ui/resource_window.h"
-#include "viewer/main_viewer_dlg.h"
+#include "media/ui/resources_browser_dlg.h"
 #include "viewer/preview_window.h"
 #include "viewer/viewer_controls.h"
+#include "viewer/window_manager.h"
 #include "widgets/cool_btn.h"
 #include "widgets/normal_splitter_wnd.h"
 #include "widgets/widget_images.h"
@@ -47,6 +48,12 @@ constexpr TemplateControl kPromptLineDu{viewer_id::kPromptLine, 48, 464, 501, 12
 constexpr TemplateControl kFullScreenDu{viewer_id::kFullScreen, 663, 462, 32, 15};
 constexpr TemplateControl kRotateSizerDu{viewer_id::kRotateSizer, 571, 463, 46, 15};
 constexpr TemplateControl kRotatePlaceholderDu{viewer_id::kRotatePlaceholder, 545, 462, 23, 15};
+
+// The smallest picture area the window may be shrunk to, and what is kept free around the window
+// for a frame the window manager has not reported yet (title bar and borders).
+constexpr int kMinimumPictureWidth = 640;
+constexpr int kMinimumPictureHeight = 320;
+constexpr QMargins kFrameAllowance(6, 36, 6, 6);
 
 constexpr int kFullScreenButtonWidth = 32;
 constexpr int kFullScreenButtonHeight = 28;
@@ -83,14 +90,16 @@ constexpr int kShownControls[] = {viewer_id::kAbout,      viewer_id::kSettings, 
                                   viewer_id::kFullScreen, viewer_id::kHintLabel, viewer_id::kPromptLine,
                                   viewer_id::kSeparator};
 
-void ShowError() {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Orvane"), QStringLiteral("error"), QMessageBox::Ok);
+void ShowError(const std::string& text) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Orvane"), QString::fromStdString(text),
+                    QMessageBox::Ok);
     box.exec();
 }
 
 }  // namespace
 
-CViewerLayout::CViewerLayout(CMainViewerDlg& viewer_) : QObject(nullptr), viewer(viewer_) {
+CViewerLayout::CViewerLayout(QWidget& window, CLocalizableString& strings_)
+    : QObject(nullptr), viewer(window), strings(strings_) {
     InitWidgetResources();
     // Dialog units follow the window's font, as the template's sizes were meant for it.
     const QFontMetrics metrics(viewer.font());
@@ -111,14 +120,47 @@ QRect CViewerLayout::TemplateRect(int x, int y, int width, int height) const {
                  std::max(1, static_cast<int>(width * unitX)), std::max(1, static_cast<int>(height * unitY)));
 }
 
-QSize CViewerLayout::InitialSize() const {
-    QSize size = TemplateRect(0, 0, kWindowWidthDu, kWindowHeightDu).size();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect available = screen->availableGeometry();
-        size = size.boundedTo(QSize(available.width() * 9 / 10, available.height() * 9 / 10));
-    }
-    return size;
+QSize CViewerLayout::InitialSize() const { return InitialGeometry(QMargins()).size(); }
+
+QSize CViewerLayout::MinimumSize() const {
+    const QRect settingsButton =
+        TemplateRect(kToolbar[0].x, kToolbar[0].y, kToolbar[0].width, kToolbar[0].height);
+    const TemplateControl& last = kToolbar[std::size(kToolbar) - 1];
+    const int toolbarWidth = TemplateRect(0, 0, last.x + last.width, 1).width();
+    const int pictureTop = settingsButton.bottom() + 1 + 2;
+    const int bottomRow =
+        std::max(kFullScreenButtonHeight, TemplateRect(0, 0, 1, kHintLabelDu.height).height());
+    return QSize(std::max(kMinimumPictureWidth, toolbarWidth),
+                 pictureTop + kMinimumPictureHeight + 10 + bottomRow);
 }
+
+QMargins CViewerLayout::FrameAllowance(const QMargins& frame) {
+    return QMargins(
+        std::max(frame.left(), kFrameAllowance.left()), std::max(frame.top(), kFrameAllowance.top()),
+        std::max(frame.right(), kFrameAllowance.right()), std::max(frame.bottom(), kFrameAllowance.bottom()));
+}
+
+QRect CViewerLayout::InitialGeometry(const QMargins& frame) const {
+    const QMargins allowance = FrameAllowance(frame);
+    // Read either way, the frame lies within the client grown by the allowance on the right and
+    // bottom and by twice the allowance on the left and top.
+    const QMargins both(allowance.left(), allowance.top(), allowance.left() + allowance.right(),
+                        allowance.top() + allowance.bottom());
+    QSize size = TemplateRect(0, 0, kWindowWidthDu, kWindowHeightDu).size();
+    const QScreen* screen = viewer.screen() != nullptr ? viewer.screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) return QRect(QPoint(both.left(), both.top()), size.expandedTo(MinimumSize()));
+    const QRect available = screen->availableGeometry();
+    size = size.boundedTo(QSize(available.width() - both.left() - both.right(),
+                                available.height() - both.top() - both.bottom()));
+    size = size.expandedTo(MinimumSize());
+    const int slackX = available.width() - size.width() - both.left() - both.right();
+    const int slackY = available.height() - size.height() - both.top() - both.bottom();
+    return QRect(QPoint(available.x() + std::max(0, slackX / 2) + both.left(),
+                        available.y() + std::max(0, slackY / 2) + both.top()),
+                 size);
+}
+
+std::string CViewerLayout::Text(const StringKey& text) const { return strings.GetString(text); }
 
 QWidget* CViewerLayout::Control(int controlId) const {
     auto found = controls.find(controlId);
@@ -157,7 +199,7 @@ void CViewerLayout::CreateControls() {
     rects[viewer_id::kRotatePlaceholder] = rectOf(kRotatePlaceholderDu);
     for (const ImageButton& b : kImageButtons) CreateImageButton(b.id, b.imageFile, rects[b.id]);
     Control(viewer_id::kRotatePlaceholder)->hide();
-    SetCaption(viewer_id::kRotatePlaceholder, viewer.Text(keys::kViewBtnRotate));
+    SetCaption(viewer_id::kRotatePlaceholder, Text(keys::kViewBtnRotate));
 
     auto* area = new QWidget(&viewer);
     area->setObjectName(QStringLiteral("pictureArea"));
@@ -199,19 +241,18 @@ void CViewerLayout::CreateControls() {
     rotateButton->setAutoDefault(false);
     rotateButton->setDefault(false);
     const QRect rotateRect = sizer->geometry().adjusted(-kRotateButtonWidening, 0, kRotateButtonWidening, 0);
-    rotateButton->Create(QString::fromStdString(viewer.Text(keys::kViewPopupBtnFlip)), rotateRect, &viewer,
+    rotateButton->Create(QString::fromStdString(Text(keys::kViewPopupBtnFlip)), rotateRect, &viewer,
                          viewer_id::kRotateButton);
     rotateButton->SetImageFile(QStringLiteral("rotate.png"));
     for (const MenuItem& item : kRotateMenu) {
-        rotateButton->Menu().AppendMenu(BCMenu::MF_STRING, item.id,
-                                        QString::fromStdString(viewer.Text(item.text)),
+        rotateButton->Menu().AppendMenu(BCMenu::MF_STRING, item.id, QString::fromStdString(Text(item.text)),
                                         QString::fromUtf8(item.imageFile));
     }
     connect(rotateButton, &CCoolBtn::CommandChosen, this, &CViewerLayout::RotateCommand);
     controls[viewer_id::kRotateButton] = rotateButton;
 }
 
-void CViewerLayout::CreatePanes(const CSettingParamManage& settings) {
+void CViewerLayout::CreatePanes(const CSettingParamManage& settings, CaptureState& captureState) {
     const QRect area = Control(viewer_id::kPictureArea)->geometry();
     const int w = area.width();
     const int h = area.height();
@@ -221,7 +262,12 @@ void CViewerLayout::CreatePanes(const CSettingParamManage& settings) {
     mainSplitter->setObjectName(QStringLiteral("mainSplitter"));
     mainSplitter->SetCollapseMode(1);
     mainSplitter->CreateStatic(&viewer, 1, 2);
-    if (!mainSplitter->HasImages()) ShowError();
+    if (!mainSplitter->HasImages()) ShowError(Text(keys::kAlertError));
+    // In full screen the folded column's strip lies outside the window; a column that comes back
+    // there brings the strip back into view.
+    connect(mainSplitter, &CXSplitterWnd::CollapsedChanged, this, [this] {
+        if (isFullScreen) Layout(viewer.width(), viewer.height());
+    });
 
     leftSplitter = new CNormalSplitterWnd;
     leftSplitter->setObjectName(QStringLiteral("leftSplitter"));
@@ -230,9 +276,10 @@ void CViewerLayout::CreatePanes(const CSettingParamManage& settings) {
         leftSplitter = nullptr;
         return;
     }
-    resourceWindow = new CResourceWindow(settings, viewer.Strings());
-    resourceWindow->SetCaptureState(&viewer.GetCaptureState());
+    resourceWindow = new CResourceWindow(settings, strings);
+    resourceWindow->SetCaptureState(&captureState);
     browserView = new CResourceBrowserView(settings);
+    browserView->Panel()->SetStrings(&strings);
     previewWindow = new CPreviewWindow(settings);
     resourceWindow->setObjectName(QStringLiteral("resourceWindow"));
     browserView->setObjectName(QStringLiteral("browserView"));
@@ -264,19 +311,19 @@ void CViewerLayout::SetCaption(int controlId, const std::string& text) {
 }
 
 void CViewerLayout::LoadCaptions() {
-    SetCaption(viewer_id::kExit, viewer.Text(keys::kViewBtnExitSystem));
-    SetCaption(viewer_id::kTakePhoto, viewer.Text(keys::kViewBtnTakeAShot));
-    SetCaption(viewer_id::kSettings, viewer.Text(keys::kViewBtnSettings));
-    SetCaption(viewer_id::kAbout, viewer.Text(keys::kViewBtnAbout));
-    SetCaption(viewer_id::kFullScreen, viewer.Text(keys::kViewBtnFullScreen));
-    SetCaption(viewer_id::kHintLabel, viewer.Text(keys::kViewLabPrompt));
-    viewer.setWindowTitle(QString::fromStdString(viewer.Text(keys::kDlgViewer)));
+    SetCaption(viewer_id::kExit, Text(keys::kViewBtnExitSystem));
+    SetCaption(viewer_id::kTakePhoto, Text(keys::kViewBtnTakeAShot));
+    SetCaption(viewer_id::kSettings, Text(keys::kViewBtnSettings));
+    SetCaption(viewer_id::kAbout, Text(keys::kViewBtnAbout));
+    SetCaption(viewer_id::kFullScreen, Text(keys::kViewBtnFullScreen));
+    SetCaption(viewer_id::kHintLabel, Text(keys::kViewLabPrompt));
+    viewer.setWindowTitle(QString::fromStdString(Text(keys::kDlgViewer)));
     viewer.setAccessibleName(viewer.windowTitle());
-    SetCaption(viewer_id::kRotateButton, viewer.Text(keys::kViewPopupBtnFlip));
-    SetCaption(viewer_id::kRotatePlaceholder, viewer.Text(keys::kViewBtnRotate));
+    SetCaption(viewer_id::kRotateButton, Text(keys::kViewPopupBtnFlip));
+    SetCaption(viewer_id::kRotatePlaceholder, Text(keys::kViewBtnRotate));
     if (rotateButton != nullptr) {
         for (const MenuItem& item : kRotateMenu) {
-            rotateButton->Menu().SetMenuText(item.id, QString::fromStdString(viewer.Text(item.text)));
+            rotateButton->Menu().SetMenuText(item.id, QString::fromStdString(Text(item.text)));
         }
     }
     if (QLabel* prompt = PromptLine()) prompt->setAccessibleName(prompt->text());
@@ -319,8 +366,11 @@ void CViewerLayout::Layout(int cx, int cy) {
     QWidget* hint = Control(viewer_id::kHintLabel);
     if (settingsButton == nullptr || hint == nullptr) return;
     if (isFullScreen) {
-        // The toolbar and the bottom row are hidden: the picture takes the whole window.
-        PlacePictureArea(QRect(0, 0, cx, cy));
+        // The toolbar and the bottom row are hidden: the picture takes the whole window. With the
+        // left column folded away, its strip is moved out past the window's left edge.
+        const int strip =
+            mainSplitter != nullptr && IsLeftColumnCollapsed() ? mainSplitter->handleWidth() : 0;
+        PlacePictureArea(QRect(-strip, 0, cx + strip, cy));
         return;
     }
     const int top = settingsButton->geometry().bottom() + 1 + 2;
@@ -355,10 +405,11 @@ void CViewerLayout::EnterFullScreen() {
     columnWasCollapsed = IsLeftColumnCollapsed();
     CollapseLeftColumn();
     isFullScreen = true;
+    // The window manager sizes the window for its full-screen state and takes the frame away.
     viewer.showFullScreen();
-    // Without a window manager nobody resizes the window for the full-screen state.
-    if (const QScreen* screen = viewer.screen()) {
-        if (viewer.geometry() != screen->geometry()) viewer.setGeometry(screen->geometry());
+    // Only where no window manager does it (a bare X server) is the window sized here.
+    if (!WindowManagerHandlesFullScreen()) {
+        if (const QScreen* screen = viewer.screen()) viewer.setGeometry(screen->geometry());
     }
     Layout(viewer.width(), viewer.height());
 }
@@ -368,11 +419,12 @@ void CViewerLayout::ExitFullScreen() {
     if (!columnWasCollapsed) RestoreLeftColumn();
     ShowControls(true);
     isFullScreen = false;
+    // The window manager gives back the geometry the window had before.
     if (wasMaximized) {
         viewer.showMaximized();
     } else {
         viewer.showNormal();
-        viewer.setGeometry(savedWindowRect);
+        if (!WindowManagerHandlesFullScreen()) viewer.setGeometry(savedWindowRect);
     }
     Layout(viewer.width(), viewer.height());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QMargins>
 #include <QObject>
 #include <QPoint>
 #include <QRect>
@@ -8,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "localization/string_keys.h"
 #include "widgets/theme_helper_st.h"
 
 class QAbstractButton;
@@ -16,8 +18,9 @@ class QWidget;
 
 namespace orvane {
 
+struct CaptureState;
 class CCoolBtn;
-class CMainViewerDlg;
+class CLocalizableString;
 class CNormalSplitterWnd;
 class CPreviewWindow;
 class CResourceBrowserView;
@@ -27,23 +30,33 @@ class CXSplitterWnd;
 
 // The face of the main viewer: the toolbar of image buttons, the bottom row (label, separator,
 // prompt line, rotate menu button, full-screen button), the two splitters with the three panes,
-// the captions, the layout at every size and full screen. Interface thread only.
+// the captions, the layout at every size and full screen. It owns no part of the viewer's behaviour:
+// it needs only the window its controls live in and the string table. Interface thread only.
 class CViewerLayout final : public QObject {
     Q_OBJECT
 
 public:
-    explicit CViewerLayout(CMainViewerDlg& viewer);
+    CViewerLayout(QWidget& window, CLocalizableString& strings);
     ~CViewerLayout() override;
 
     // The window icon.
     QIcon AppIcon() const;
     // The window size the viewer opens with: its template size, at most nine tenths of the screen.
     QSize InitialSize() const;
+    // The smallest size at which the toolbar, the bottom row and a usable picture still fit.
+    QSize MinimumSize() const;
+    // The client rectangle the window opens with, centred on the available area of its screen so that
+    // its frame (title bar included, `frame` or at least FrameAllowance) lies wholly on it whichever
+    // way the window manager reads the position: as the client's (static gravity) or as the frame's
+    // top-left corner (what openbox does with Qt's requests).
+    QRect InitialGeometry(const QMargins& frame) const;
+    // `frame`, but at least what a window manager's title bar and borders usually take.
+    static QMargins FrameAllowance(const QMargins& frame);
 
     // The toolbar buttons with their pictures, the bottom row and the rotate button with its menu.
     void CreateControls();
     // The splitters and panes over the picture area. Without the left splitter there are no panes.
-    void CreatePanes(const CSettingParamManage& settings);
+    void CreatePanes(const CSettingParamManage& settings, CaptureState& captureState);
     // Every localized text but the Recording and Timed Shot captions (the viewer sets those).
     void LoadCaptions();
     // Caption, accessible name and tooltip of a button.
@@ -53,7 +66,9 @@ public:
     void Layout(int cx, int cy);
     void ShowControls(bool show);
 
-    // Borderless over the whole screen with the toolbar hidden and the left column folded away.
+    // The window manager's full-screen state, with the toolbar and the bottom row hidden and the left
+    // column folded away together with the splitter's strip. Leaving gives the window manager's
+    // previous state and geometry back.
     void EnterFullScreen();
     void ExitFullScreen();
     bool IsFullScreen() const { return isFullScreen; }
@@ -91,8 +106,10 @@ private:
     void CreateImageButton(int controlId, const char* imageFile, QRect rect);
     void PlacePictureArea(const QRect& area);
     void MoveToBottom(QWidget* widget, int cy);
+    std::string Text(const StringKey& text) const;
 
-    CMainViewerDlg& viewer;
+    QWidget& viewer;
+    CLocalizableString& strings;
     CThemeHelperST theme;
     std::map<int, QWidget*> controls;  // children of the viewer
     CCoolBtn* rotateButton = nullptr;

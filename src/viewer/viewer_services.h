@@ -15,6 +15,7 @@ class RotateSampleImp;
 class CWifiDeviceProxy;
 class IDeviceFile;
 class IAlertSink;
+class CQtTranslations;
 
 // What the main viewer works with. A null member means the process-wide one; tests give their own so
 // that every viewer starts fresh.
@@ -28,6 +29,8 @@ struct ViewerServices {
     HKEY hive = nullptr;            // where the previewed device is remembered
     // Receives every alert while the viewer lives; null: the viewer installs its own message boxes.
     IAlertSink* alerts = nullptr;
+    // Qt's own texts in the interface's language; null: the viewer keeps its own.
+    CQtTranslations* qtTranslations = nullptr;
     // Asks the exit question; true for OK. Null: a question box with OK and Cancel.
     std::function<bool(const std::string& text, const std::string& caption)> confirm;
     // The settings dialog and the about box; empty: those commands do nothing.

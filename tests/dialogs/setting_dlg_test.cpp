@@ -285,7 +285,8 @@ TEST_F(SettingDlgTest, BrowsePutsTheChosenFolderIntoTheFolderText) {
     CSettingDlg& dlg = Open();
     chosenFolder = QString::fromStdString(box / "picked");
     dlg.ControlAs<QPushButton>(kBrowse)->click();
-    EXPECT_EQ(chooserTitle.toStdString(), "所选择路径:   ");
+    // In the interface's language (English here), no longer fixed Chinese.
+    EXPECT_EQ(chooserTitle.toStdString(), "Choose a folder");
     EXPECT_EQ(chooserStart.toStdString(), box / "media");
     EXPECT_EQ(Shown(kFolderEdit), box / "picked");
     chosenFolder.clear();  // cancelled

@@ -127,10 +127,11 @@ need_ffprobe() {
   command -v ffprobe >/dev/null || { echo "FAIL: ffprobe is not installed (scripts/setup installs ffmpeg)"; exit 1; }
 }
 
-# A display of our own: Xvfb picks a free number and writes it to the descriptor.
+# A display of our own: Xvfb picks a free number and writes it to the descriptor. $1: the screen,
+# 1600x1000x24 unless given.
 start_display() {
   exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${1:-1600x1000x24}" -nolisten tcp >"$work/xvfb.log" 2>&1 &
   xvfb_pid=$!
   exec 3>&-
   wait_for 10 test -s "$work/display" || fail "Xvfb did not start"

@@ -59,7 +59,7 @@ TEST_F(ShippedStringsTest, AKeyWithTwoUsesHasTheSamePlaceholdersInBoth) {
         auto [it, first] = fallbackOf.emplace(entry.key, entry.fallback);
         if (!first) EXPECT_EQ(Placeholders(it->second), Placeholders(entry.fallback)) << entry.key;
     }
-    EXPECT_EQ(fallbackOf.size(), 89u);
+    EXPECT_EQ(fallbackOf.size(), 96u);
 }
 
 TEST_F(ShippedStringsTest, BothFilesHoldExactlyTheKeysTheProgramLooksUp) {
@@ -128,6 +128,30 @@ TEST_F(ShippedStringsTest, EnglishFileGivesEnglishTexts) {
               "Taking timed shots at resolution %s, duration  %d minutes, %d minutes left");
     EXPECT_EQ(Format(strings.GetString("ui_alert_savefile", "Save file %s failure"), "/tmp/a.jpg"),
               "Failed to save the file /tmp/a.jpg");
+    EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+TEST_F(ShippedStringsTest, TextsOnceFixedInOneLanguageReadInEither) {
+    const std::pair<StringKey, const char*> english[] = {
+        {keys::kAlertNoApplicationToOpen, "No application is set up to open this file"},
+        {keys::kAboutBtnSeeMore, "See more..."},
+        {keys::kViewMenuAbout, "&About Orvane..."},
+        {keys::kSettingChooseFolderTitle, "Choose a folder"},
+        {keys::kAlertError, "error"},
+    };
+    const std::pair<StringKey, const char*> chinese[] = {
+        {keys::kAlertNoApplicationToOpen, "没有设置用于打开此文件的应用程序"},
+        {keys::kAboutBtnSeeMore, "查看更多..."},
+        {keys::kViewMenuAbout, "关于 Orvane(&A)..."},
+        {keys::kSettingChooseFolderTitle, "选择文件夹"},
+        {keys::kAlertError, "错误"},
+    };
+    CLocalizableString strings(&settings, GetModuleFolder());
+    for (const auto& [key, text] : english) EXPECT_EQ(strings.GetString(key), text) << key.key;
+    SetLanguage(1);
+    for (const auto& [key, text] : chinese) EXPECT_EQ(strings.GetString(key), text) << key.key;
+    EXPECT_EQ(Format(strings.GetString(keys::kAlertRegisterXvid), 13),
+              "无法运行程序：写入 XviD 设置出错，错误代码 = 13");
     EXPECT_TRUE(alerts.Alerts().empty());
 }
 

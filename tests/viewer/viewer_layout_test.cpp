@@ -98,17 +98,27 @@ TEST_F(ViewerLayoutTest, LiveFramesArePaintedAsTurnedRightSideUp) {
 
 TEST_F(ViewerLayoutTest, FullScreenHidesTheBarsAndPutsTheColumnBack) {
     ASSERT_FALSE(Face().IsLeftColumnCollapsed());
+    const QRect windowed = viewer->geometry();
     viewer->EnterFullScreen();
     EXPECT_TRUE(viewer->IsFullScreen());
+    // The window system's full-screen state, which sizes the window to the screen.
+    EXPECT_TRUE(viewer->windowState() & Qt::WindowFullScreen);
+    ASSERT_TRUE(WaitFor([&] { return viewer->geometry() == viewer->screen()->geometry(); }));
     EXPECT_TRUE(Face().IsLeftColumnCollapsed());
     for (int id : {viewer_id::kTakePhoto, viewer_id::kExit, viewer_id::kFullScreen, viewer_id::kPromptLine,
                    viewer_id::kHintLabel, viewer_id::kRotateButton}) {
         EXPECT_FALSE(Face().Control(id)->isVisible()) << id;
     }
-    EXPECT_EQ(Face().MainSplitter()->geometry(), QRect(0, 0, viewer->width(), viewer->height()));
-    // A capture action brings the column back, also in full screen.
+    // The live pane fills the window; the splitter's strip lies beyond its left edge.
+    CPreviewWindow* pane = viewer->PreviewWindow();
+    EXPECT_EQ(QRect(pane->mapTo(viewer.get(), QPoint(0, 0)), pane->size()),
+              QRect(0, 0, viewer->width(), viewer->height()));
+    QWidget* strip = Face().MainSplitter()->handle(1);
+    EXPECT_LE(strip->mapTo(viewer.get(), QPoint(strip->width(), 0)).x(), 0);
+    // A capture action brings the column back, also in full screen, and its strip into view.
     viewer->OnTakePhoto();
     EXPECT_FALSE(Face().IsLeftColumnCollapsed());
+    EXPECT_EQ(Face().MainSplitter()->geometry(), QRect(0, 0, viewer->width(), viewer->height()));
     ASSERT_TRUE(WaitFor([&] { return State().shotPending.load() == 0; }));
     Face().CollapseLeftColumn();
 
@@ -123,6 +133,33 @@ TEST_F(ViewerLayoutTest, FullScreenHidesTheBarsAndPutsTheColumnBack) {
     EXPECT_FALSE(Face().IsLeftColumnCollapsed());
     EXPECT_TRUE(Face().Control(viewer_id::kTakePhoto)->isVisible());
     EXPECT_TRUE(viewer->isVisible());
+    EXPECT_FALSE(viewer->windowState() & Qt::WindowFullScreen);
+    EXPECT_TRUE(WaitFor([&] { return viewer->geometry() == windowed; }))
+        << viewer->width() << "x" << viewer->height();
+}
+
+TEST_F(ViewerLayoutTest, TheWindowOpensOnTheScreenAndKeepsAUsablePicture) {
+    const QRect available = viewer->screen()->availableGeometry();
+    // Its frame, title bar included, lies on the screen whatever frame the window manager adds.
+    for (const QMargins frame : {QMargins(), QMargins(1, 24, 1, 1), QMargins(4, 60, 4, 4)}) {
+        const QRect client = Face().InitialGeometry(frame);
+        // The position read as the client's, and as the frame's.
+        EXPECT_TRUE(available.contains(client.marginsAdded(frame))) << frame.top();
+        EXPECT_TRUE(available.contains(client.translated(frame.left(), frame.top()).marginsAdded(frame)))
+            << frame.top();
+    }
+    EXPECT_EQ(viewer->geometry(), Face().InitialGeometry(QMargins()));
+
+    // Shrunk as far as it goes, the picture stays a picture and the bottom row does not run into
+    // the toolbar.
+    viewer->resize(400, 300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(viewer->size(), viewer->minimumSize());
+    EXPECT_GE(viewer->width(), 640);
+    const QRect picture = Face().MainSplitter()->geometry();
+    EXPECT_GE(picture.height(), 320);
+    EXPECT_GE(Geometry(viewer_id::kPromptLine).width(), 100);
+    EXPECT_GT(Geometry(viewer_id::kPromptLine).left(), Geometry(viewer_id::kHintLabel).right());
 }
 
 TEST_F(ViewerLayoutTest, AColumnFoldedBeforeFullScreenStaysFolded) {

@@ -20,6 +20,7 @@
 #include "base/alert_sink.h"
 #include "base/text.h"
 #include "config/setting_param_manage.h"
+#include "localization/localizable_string.h"
 #include "media/ui/desktop_thumbnails.h"
 #include "widgets/widget_images.h"
 
@@ -61,11 +62,11 @@ QImage DrawMovieMarker() {
     return marker;
 }
 
-std::string OpenFailureText(const std::string& path) {
+std::string OpenFailureText(const std::string& path, CLocalizableString& strings) {
     struct stat info {};
     const std::string reason = ::stat(path.c_str(), &info) != 0
                                    ? SystemErrorText(errno)
-                                   : std::string("No application is set up to open this file");
+                                   : strings.GetString(keys::kAlertNoApplicationToOpen);
     return Format("%s\n%s", path, reason);
 }
 
@@ -366,7 +367,8 @@ void CResourcesBrowserDlg::OpenItem(int row) {
     if (path.empty()) return;
     const bool opened =
         opener ? opener(path) : QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
-    if (!opened) ShowAlert(OpenFailureText(path));
+    if (!opened)
+        ShowAlert(OpenFailureText(path, strings != nullptr ? *strings : *CLocalizableString::GetInstance()));
 }
 
 }  // namespace orvane

@@ -17,6 +17,7 @@ class QScrollBar;
 
 namespace orvane {
 
+class CLocalizableString;
 class CSettingParamManage;
 
 // The thumbnail panel: one column of the photos and movies of the shown folder, oldest at the top,
@@ -94,6 +95,8 @@ public:
     // Empty for an empty picture.
     static QRect FitThumbnail(const QSize& source, int width, int top);
 
+    // The string table of the panel's messages; null: the process-wide one. Must outlive the panel.
+    void SetStrings(CLocalizableString* strings) { this->strings = strings; }
     // Replaces the way files are opened (tests); null restores the desktop's.
     void SetFileOpener(FileOpener opener);
     // The thumbnails ready to paint, and the workers that make them.
@@ -133,6 +136,7 @@ private:
     std::vector<ThumbnailRequest> toCheck;
     QImage movieMarker;
     FileOpener opener;
+    CLocalizableString* strings = nullptr;
 };
 
 }  // namespace orvane
