@@ -50,6 +50,9 @@ struct CaptureStats {
     int64_t restarts = 0;     // times the stream was restarted after it stopped delivering frames
     bool ended = false;       // the stream ended by itself (device gone, or stalled for good)
     bool stalled = false;     // it ended because it delivered no frames even after a restart
+    // The frames the camera sends could not be used for a second's worth in a row (damaged, empty,
+    // unreadable), and none could since.
+    bool unreadable = false;
 };
 
 // The capture object of the main viewer: lists the cameras, opens one, applies the requested format,
@@ -114,6 +117,12 @@ public:
     // Called on the capture thread when the stream stopped delivering frames and a restart did not
     // bring them back (after its message was shown); the stream has ended then. Set before a start.
     void SetStreamLostHandler(std::function<void()> handler) { streamLostHandler = std::move(handler); }
+    // Called on the capture thread when the camera's frames stopped being usable (a second's worth
+    // in a row dropped) and when a usable one came again after that; CaptureStats::unreadable tells
+    // which. Once each way per run. Set before a start.
+    void SetFramesUnreadableHandler(std::function<void()> handler) {
+        framesUnreadableHandler = std::move(handler);
+    }
     // Whether a preview was started and not stopped since (also when the start failed part way).
     bool HasVideoWindow() const { return built; }
     // Whether the capture thread delivers frames (false after the device went away).
@@ -176,6 +185,7 @@ private:
     ICaptureViewer* viewer = nullptr;
     std::function<void()> propertiesHandler;
     std::function<void()> streamLostHandler;
+    std::function<void()> framesUnreadableHandler;
 
     bool built = false;
     std::string boundIdentity;
@@ -194,6 +204,7 @@ private:
     std::atomic<int64_t> statRestarts{0};
     std::atomic<bool> streamEnded{false};
     std::atomic<bool> streamStalled{false};
+    std::atomic<bool> framesUnreadable{false};
 };
 
 }  // namespace orvane

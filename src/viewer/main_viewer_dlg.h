@@ -192,6 +192,7 @@ private:
     void HandleViewerMessage(uint32_t message);
     void ShowLeftColumn() override;
     void ShowNotice(const std::string& text) override;
+    void WithdrawNotice(const std::string& text) override;
     bool CaptureResolutionChanged() const;
 
     ViewerServices services;
