@@ -401,6 +401,7 @@ bool CCaptureVideo::NextLighterFormat(const std::vector<Capability>& caps, Capab
 }
 
 void CCaptureVideo::BuildStillBranch(int32_t width, int32_t height) {
+    snapshotButton = boundIdentity == kWifiDeviceName || CStillButton::HasButtonNode(*device, boundUsbDevice);
     stream->still.Start(boundUsbDevice, width, height);
 }
 
@@ -516,6 +517,7 @@ void CCaptureVideo::StopPreview() {
     streamingPixelFormat = 0;
     boundIdentity.clear();
     boundUsbDevice.clear();
+    snapshotButton = false;
 }
 
 bool CCaptureVideo::RestartStream() {

@@ -128,6 +128,10 @@ public:
     // Whether the capture thread delivers frames (false after the device went away).
     bool IsStreaming() const;
     bool HasStillBranch() const;
+    // Whether the previewed camera has a snapshot button, found when the preview started (also when
+    // it cannot be read for want of permission); the wireless camera's shutter counts as one. False
+    // when no preview runs.
+    bool HasSnapshotButton() const { return snapshotButton; }
     // Identity of the bound camera ("wifi device" for the wireless one); empty when none is bound.
     const std::string& BoundIdentity() const { return boundIdentity; }
 
@@ -190,6 +194,7 @@ private:
     bool built = false;
     std::string boundIdentity;
     std::string boundUsbDevice;
+    bool snapshotButton = false;
     std::unique_ptr<Stream> stream;
     std::thread captureThread;
     CFrameMailbox mailbox;

@@ -4,6 +4,7 @@
 #include <linux/videodev2.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ namespace {
 
 constexpr uint32_t kMjpg = V4L2_PIX_FMT_MJPEG;
 constexpr uint32_t kYuyv = V4L2_PIX_FMT_YUYV;
+constexpr uint32_t kGrey = V4L2_PIX_FMT_GREY;
+constexpr uint32_t kY16 = V4L2_PIX_FMT_Y16;
 
 struct Rgb {
     int red, green, blue;
@@ -122,6 +125,15 @@ TEST_F(KernelCaptureTest, VividFormatsAreListed) {
         EXPECT_TRUE(viewer.resolutionList.contains(ResolutionKey(height, kYuyv))) << height;
     }
     capture->StopPreview();
+
+    // Its grey formats are offered too, and asked for they are what streams.
+    for (uint32_t grey : {kGrey, kY16}) {
+        ASSERT_EQ(Start(vivid[0], {640, 480, grey, false}), S_OK);
+        EXPECT_EQ(lastRequest, (CaptureResolution{640, 480, grey, false}));
+        EXPECT_EQ(capture->StreamingPixelFormat(), grey);
+        capture->StopPreview();
+    }
+    EXPECT_TRUE(alerts.Alerts().empty());
 }
 
 // --- streaming -----------------------------------------------------------------------------------
@@ -159,8 +171,64 @@ TEST_F(KernelCaptureTest, VividStreamsAtTheNegotiatedSize) {
         EXPECT_EQ(frame.Height(), request.height);
         EXPECT_TRUE(FramesGoOn(3));
     }
+    // Grey and 16-bit grey (little-endian): vivid's colour bars as grey levels, dark to the right.
+    for (uint32_t grey : {kGrey, kY16}) {
+        SCOPED_TRACE(grey == kGrey ? "GREY" : "Y16");
+        ASSERT_EQ(Start(vivid[0], {640, 480, grey, false}), S_OK);
+        ASSERT_EQ(capture->StreamingPixelFormat(), grey);
+        FrameBuffer frame;
+        ASSERT_TRUE(NextLiveFrame(frame));
+        ASSERT_EQ(frame.Width(), 640);
+        ASSERT_EQ(frame.Height(), 480);
+        std::vector<int> levels;
+        for (int x = 20; x < 640; x += 80) {
+            const uint8_t* p = frame.Bits() + (static_cast<size_t>(240) * 640 + x) * 3;
+            EXPECT_EQ(p[0], p[1]) << "x " << x;
+            EXPECT_EQ(p[1], p[2]) << "x " << x;
+            levels.push_back(p[1]);
+        }
+        // Bars of falling brightness, from near white to near black: an endianness mistake would not
+        // keep them in order.
+        EXPECT_GT(levels.front(), 150);
+        EXPECT_LT(levels.back(), 60);
+        EXPECT_TRUE(std::is_sorted(levels.rbegin(), levels.rend())) << ::testing::PrintToString(levels);
+        EXPECT_TRUE(FramesGoOn(3));
+        EXPECT_EQ(capture->GetCaptureStats().dropped, 0);
+    }
     capture->StopPreview();
     EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+// --- the package ---------------------------------------------------------------------------------
+
+// The package's post-install trigger, run as dpkg runs it with udevadm's trigger made a dry run that
+// lists what it would touch: only uvcvideo's snapshot-button nodes, never the guest's keyboard or
+// mouse (the emulated microscope declares no button, so here that is nothing at all).
+TEST_F(KernelCaptureTest, PackageTriggerTouchesOnlyUvcvideoButtons) {
+    const char* rig = std::getenv("ORVANE_RIG_DIR");
+    ASSERT_NE(rig, nullptr);
+    const std::string postinst = std::string(rig) + "/../../../packaging/debian/postinst";
+    const std::string bin = box / "bin";
+    const std::string listed = box / "triggered";
+    ASSERT_TRUE(RigDevices::Run("mkdir -p " + bin + " && printf '%s\\n' '#!/bin/sh' "
+                                "'[ \"$1\" = trigger ] || exit 0' 'shift' "
+                                "'exec /usr/bin/udevadm trigger --dry-run --verbose \"$@\" >" + listed + "' >" + bin +
+                                "/udevadm && chmod +x " + bin + "/udevadm"));
+    ASSERT_TRUE(RigDevices::Run("PATH=" + bin + ":$PATH sh " + postinst + " configure"));
+    std::string triggered;
+    ASSERT_TRUE(RigDevices::Run("cat " + listed, &triggered));
+    std::string others;
+    ASSERT_TRUE(RigDevices::Run("for d in " + triggered +
+                                    "; do udevadm info -q property -p \"$d\" | grep -qx ID_USB_DRIVER=uvcvideo || echo \"$d\"; done",
+                                &others));
+    EXPECT_EQ(others, "") << "triggered: " << triggered;
+    EXPECT_EQ(triggered, "");
+
+    // The guest has input event nodes of its own, which a trigger of every input node would touch.
+    std::string every;
+    ASSERT_TRUE(RigDevices::Run("udevadm trigger --dry-run --verbose --subsystem-match=input --sysname-match='event*'",
+                                &every));
+    EXPECT_NE(every, "") << "no other input node to keep out";
 }
 
 // --- unplug and replug ---------------------------------------------------------------------------
