@@ -38,6 +38,10 @@ constexpr int64_t kStallFramePeriods = 5;
 constexpr int64_t kMinStallMs = 500;
 constexpr int64_t kFirstFrameMs = 3000;
 constexpr int32_t kRecordingFallbackFps = 12;
+// Frames in a row that could not be used before the user is told: a second's worth at the
+// negotiated rate, never fewer than kMinUnreadableFrames; kUnreadableFramesNoRate without a rate.
+constexpr int64_t kMinUnreadableFrames = 3;
+constexpr int64_t kUnreadableFramesNoRate = 30;
 // Formats tried after the camera was refused for bandwidth, the first one included.
 constexpr int kBandwidthAttempts = 8;
 
@@ -119,7 +123,8 @@ public:
     uint32_t pixelFormat = 0;
     int32_t width = 0;
     int32_t height = 0;
-    int64_t stallMs = kMinStallMs;  // frames missing this long count as a stall
+    int64_t stallMs = kMinStallMs;                      // frames missing this long count as a stall
+    int64_t unreadableLimit = kUnreadableFramesNoRate;  // unusable frames in a row that are reported
     CStillButton still;
 };
 
@@ -396,6 +401,7 @@ bool CCaptureVideo::NextLighterFormat(const std::vector<Capability>& caps, Capab
 }
 
 void CCaptureVideo::BuildStillBranch(int32_t width, int32_t height) {
+    snapshotButton = boundIdentity == kWifiDeviceName || CStillButton::HasButtonNode(*device, boundUsbDevice);
     stream->still.Start(boundUsbDevice, width, height);
 }
 
@@ -411,6 +417,7 @@ HRESULT CCaptureVideo::StartPreview(int32_t index, void* /*host*/, CaptureResolu
     statRestarts = 0;
     streamEnded = false;
     streamStalled = false;
+    framesUnreadable = false;
     built = true;
 
     if (const HRESULT hr = BindDevice(index); FAILED(hr)) {
@@ -442,6 +449,8 @@ HRESULT CCaptureVideo::StartPreview(int32_t index, void* /*host*/, CaptureResolu
     if (frameRate.IsValid()) {
         s.stallMs =
             std::max<int64_t>(kMinStallMs, kStallFramePeriods * 1000 * frameRate.seconds / frameRate.frames);
+        const int64_t perSecond = (int64_t{frameRate.frames} + frameRate.seconds - 1) / frameRate.seconds;
+        s.unreadableLimit = std::max(kMinUnreadableFrames, perSecond);
     }
     BuildStillBranch(s.width, s.height);
     try {
@@ -508,6 +517,7 @@ void CCaptureVideo::StopPreview() {
     streamingPixelFormat = 0;
     boundIdentity.clear();
     boundUsbDevice.clear();
+    snapshotButton = false;
 }
 
 bool CCaptureVideo::RestartStream() {
@@ -531,6 +541,7 @@ void CCaptureVideo::CaptureLoop() {
     pollfd fds[2] = {{s.fd, POLLIN, 0}, {s.stopEvent, POLLIN, 0}};
     const auto length = static_cast<int32_t>(s.bgr.size());
     std::optional<uint32_t> lastSequence;
+    int64_t unreadableRun = 0;  // frames in a row that could not be used
     // The stream is watched through poll's time-out: a frame pushes the deadline on; reaching it
     // restarts the stream once, reaching it again after the restart ends it.
     int64_t deadline = MonotonicMs() + kFirstFrameMs;
@@ -575,11 +586,14 @@ void CCaptureVideo::CaptureLoop() {
         lastSequence = buffer.sequence;
 
         const Stream::Mapped& area = s.buffers[buffer.index];
-        size_t used = buffer.bytesused != 0 ? buffer.bytesused : buffer.length;
-        if (used > area.length) used = area.length;
-        // A damaged frame is dropped and the stream goes on.
-        if ((buffer.flags & V4L2_BUF_FLAG_ERROR) == 0 &&
+        const size_t used = std::min<size_t>(buffer.bytesused, area.length);
+        // A damaged frame is dropped and the stream goes on: one the driver flagged (uvcvideo does
+        // for a payload it lost part of), one without data, one the converter refuses.
+        if (used != 0 && (buffer.flags & V4L2_BUF_FLAG_ERROR) == 0 &&
             s.converter.Convert(static_cast<const uint8_t*>(area.start), used, s.bgr.data())) {
+            unreadableRun = 0;
+            if (framesUnreadable.exchange(false, std::memory_order_acq_rel) && framesUnreadableHandler)
+                framesUnreadableHandler();
             if (s.still.WantsFrame()) s.still.OfferFrame(s.bgr.data(), length);
             const double sampleTime = static_cast<double>(buffer.timestamp.tv_sec) +
                                       static_cast<double>(buffer.timestamp.tv_usec) / 1e6;
@@ -589,6 +603,10 @@ void CCaptureVideo::CaptureLoop() {
             statDelivered.fetch_add(1, std::memory_order_relaxed);
         } else {
             statDropped.fetch_add(1, std::memory_order_relaxed);
+            if (++unreadableRun == s.unreadableLimit) {
+                framesUnreadable.store(true, std::memory_order_release);
+                if (framesUnreadableHandler) framesUnreadableHandler();
+            }
         }
         statCpuNs.store(ThreadCpuNs(), std::memory_order_relaxed);
 
@@ -621,6 +639,7 @@ CaptureStats CCaptureVideo::GetCaptureStats() const {
     stats.restarts = statRestarts.load(std::memory_order_relaxed);
     stats.ended = streamEnded.load(std::memory_order_acquire);
     stats.stalled = streamStalled.load(std::memory_order_acquire);
+    stats.unreadable = framesUnreadable.load(std::memory_order_acquire);
     return stats;
 }
 

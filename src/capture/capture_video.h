@@ -50,6 +50,9 @@ struct CaptureStats {
     int64_t restarts = 0;     // times the stream was restarted after it stopped delivering frames
     bool ended = false;       // the stream ended by itself (device gone, or stalled for good)
     bool stalled = false;     // it ended because it delivered no frames even after a restart
+    // The frames the camera sends could not be used for a second's worth in a row (damaged, empty,
+    // unreadable), and none could since.
+    bool unreadable = false;
 };
 
 // The capture object of the main viewer: lists the cameras, opens one, applies the requested format,
@@ -114,11 +117,21 @@ public:
     // Called on the capture thread when the stream stopped delivering frames and a restart did not
     // bring them back (after its message was shown); the stream has ended then. Set before a start.
     void SetStreamLostHandler(std::function<void()> handler) { streamLostHandler = std::move(handler); }
+    // Called on the capture thread when the camera's frames stopped being usable (a second's worth
+    // in a row dropped) and when a usable one came again after that; CaptureStats::unreadable tells
+    // which. Once each way per run. Set before a start.
+    void SetFramesUnreadableHandler(std::function<void()> handler) {
+        framesUnreadableHandler = std::move(handler);
+    }
     // Whether a preview was started and not stopped since (also when the start failed part way).
     bool HasVideoWindow() const { return built; }
     // Whether the capture thread delivers frames (false after the device went away).
     bool IsStreaming() const;
     bool HasStillBranch() const;
+    // Whether the previewed camera has a snapshot button, found when the preview started (also when
+    // it cannot be read for want of permission); the wireless camera's shutter counts as one. False
+    // when no preview runs.
+    bool HasSnapshotButton() const { return snapshotButton; }
     // Identity of the bound camera ("wifi device" for the wireless one); empty when none is bound.
     const std::string& BoundIdentity() const { return boundIdentity; }
 
@@ -176,10 +189,12 @@ private:
     ICaptureViewer* viewer = nullptr;
     std::function<void()> propertiesHandler;
     std::function<void()> streamLostHandler;
+    std::function<void()> framesUnreadableHandler;
 
     bool built = false;
     std::string boundIdentity;
     std::string boundUsbDevice;
+    bool snapshotButton = false;
     std::unique_ptr<Stream> stream;
     std::thread captureThread;
     CFrameMailbox mailbox;
@@ -194,6 +209,7 @@ private:
     std::atomic<int64_t> statRestarts{0};
     std::atomic<bool> streamEnded{false};
     std::atomic<bool> streamStalled{false};
+    std::atomic<bool> framesUnreadable{false};
 };
 
 }  // namespace orvane

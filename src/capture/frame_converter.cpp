@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 extern "C" {
+#include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
@@ -19,35 +21,121 @@ namespace {
 
 enum class Route { None, Swscale, Jpeg, Rgb };
 
+// Where the chroma of a YUV format lies behind its luma plane.
+enum class Chroma {
+    Packed,         // none: one plane
+    Planar420,      // two planes of half the line and half the rows (YU12; YV12 with V first)
+    Planar422,      // two planes of half the line, every row
+    SemiPlanar420,  // one plane of interleaved U and V, the luma's line, half the rows
+    SemiPlanar444,  // one plane of twice the luma's line, every row
+};
+
 struct FormatInfo {
     uint32_t pixelFormat;
     Route route;
     AVPixelFormat swsFormat;
     int bytesPerPixel;  // of the first plane
-    bool evenWidth;     // chroma shared by two columns
-    bool evenHeight;    // chroma shared by two rows
+    bool evenWidth;     // chroma (or a Bayer cell) shared by two columns
+    bool evenHeight;    // chroma (or a Bayer cell) shared by two rows
+    Chroma chroma = Chroma::Packed;
+    bool fullRange = false;  // luma-only cameras use the whole range of their samples
 };
 
-// The preferred formats first: those the cameras send most and that cost least to convert.
+// The preferred formats first: those the cameras send most and that cost least to convert. The RGB
+// formats are named by their bytes in memory, as FFmpeg names its own: V4L2's XBGR32 holds B, G, R,
+// X (FFmpeg's BGR0), its RGB565 is little-endian.
 constexpr FormatInfo kFormats[] = {
     {V4L2_PIX_FMT_MJPEG, Route::Jpeg, AV_PIX_FMT_NONE, 0, false, false},
     {V4L2_PIX_FMT_JPEG, Route::Jpeg, AV_PIX_FMT_NONE, 0, false, false},
     {V4L2_PIX_FMT_YUYV, Route::Swscale, AV_PIX_FMT_YUYV422, 2, true, false},
     {V4L2_PIX_FMT_UYVY, Route::Swscale, AV_PIX_FMT_UYVY422, 2, true, false},
     {V4L2_PIX_FMT_YVYU, Route::Swscale, AV_PIX_FMT_YVYU422, 2, true, false},
-    {V4L2_PIX_FMT_YUV420, Route::Swscale, AV_PIX_FMT_YUV420P, 1, true, true},
-    {V4L2_PIX_FMT_YVU420, Route::Swscale, AV_PIX_FMT_YUV420P, 1, true, true},
-    {V4L2_PIX_FMT_NV12, Route::Swscale, AV_PIX_FMT_NV12, 1, true, true},
-    {V4L2_PIX_FMT_NV21, Route::Swscale, AV_PIX_FMT_NV21, 1, true, true},
+    {V4L2_PIX_FMT_YUV420, Route::Swscale, AV_PIX_FMT_YUV420P, 1, true, true, Chroma::Planar420},
+    {V4L2_PIX_FMT_YVU420, Route::Swscale, AV_PIX_FMT_YUV420P, 1, true, true, Chroma::Planar420},
+    {V4L2_PIX_FMT_NV12, Route::Swscale, AV_PIX_FMT_NV12, 1, true, true, Chroma::SemiPlanar420},
+    {V4L2_PIX_FMT_NV21, Route::Swscale, AV_PIX_FMT_NV21, 1, true, true, Chroma::SemiPlanar420},
+    {V4L2_PIX_FMT_YUV422P, Route::Swscale, AV_PIX_FMT_YUV422P, 1, true, false, Chroma::Planar422},
+    {V4L2_PIX_FMT_NV24, Route::Swscale, AV_PIX_FMT_NV24, 1, false, false, Chroma::SemiPlanar444},
+    {V4L2_PIX_FMT_NV42, Route::Swscale, AV_PIX_FMT_NV42, 1, false, false, Chroma::SemiPlanar444},
     {V4L2_PIX_FMT_BGR24, Route::Rgb, AV_PIX_FMT_NONE, 3, false, false},
     {V4L2_PIX_FMT_RGB24, Route::Rgb, AV_PIX_FMT_NONE, 3, false, false},
+    {V4L2_PIX_FMT_GREY, Route::Swscale, AV_PIX_FMT_GRAY8, 1, false, false, Chroma::Packed, true},
+    {V4L2_PIX_FMT_Y10, Route::Swscale, AV_PIX_FMT_GRAY10LE, 2, false, false, Chroma::Packed, true},
+    {V4L2_PIX_FMT_Y12, Route::Swscale, AV_PIX_FMT_GRAY12LE, 2, false, false, Chroma::Packed, true},
+    {V4L2_PIX_FMT_Y16, Route::Swscale, AV_PIX_FMT_GRAY16LE, 2, false, false, Chroma::Packed, true},
+    {V4L2_PIX_FMT_Y16_BE, Route::Swscale, AV_PIX_FMT_GRAY16BE, 2, false, false, Chroma::Packed, true},
+    {V4L2_PIX_FMT_XBGR32, Route::Swscale, AV_PIX_FMT_BGR0, 4, false, false},
+    {V4L2_PIX_FMT_ABGR32, Route::Swscale, AV_PIX_FMT_BGR0, 4, false, false},
+    {V4L2_PIX_FMT_BGR32, Route::Swscale, AV_PIX_FMT_BGR0, 4, false, false},
+    {V4L2_PIX_FMT_XRGB32, Route::Swscale, AV_PIX_FMT_0RGB, 4, false, false},
+    {V4L2_PIX_FMT_ARGB32, Route::Swscale, AV_PIX_FMT_0RGB, 4, false, false},
+    {V4L2_PIX_FMT_RGB32, Route::Swscale, AV_PIX_FMT_0RGB, 4, false, false},
+    {V4L2_PIX_FMT_RGBX32, Route::Swscale, AV_PIX_FMT_RGB0, 4, false, false},
+    {V4L2_PIX_FMT_RGBA32, Route::Swscale, AV_PIX_FMT_RGB0, 4, false, false},
+    {V4L2_PIX_FMT_BGRX32, Route::Swscale, AV_PIX_FMT_0BGR, 4, false, false},
+    {V4L2_PIX_FMT_BGRA32, Route::Swscale, AV_PIX_FMT_0BGR, 4, false, false},
+    {V4L2_PIX_FMT_RGB565, Route::Swscale, AV_PIX_FMT_RGB565LE, 2, false, false},
+    {V4L2_PIX_FMT_RGB565X, Route::Swscale, AV_PIX_FMT_RGB565BE, 2, false, false},
+    {V4L2_PIX_FMT_RGB555, Route::Swscale, AV_PIX_FMT_RGB555LE, 2, false, false},
+    {V4L2_PIX_FMT_XRGB555, Route::Swscale, AV_PIX_FMT_RGB555LE, 2, false, false},
+    {V4L2_PIX_FMT_ARGB555, Route::Swscale, AV_PIX_FMT_RGB555LE, 2, false, false},
+    {V4L2_PIX_FMT_RGB555X, Route::Swscale, AV_PIX_FMT_RGB555BE, 2, false, false},
+    {V4L2_PIX_FMT_XRGB555X, Route::Swscale, AV_PIX_FMT_RGB555BE, 2, false, false},
+    {V4L2_PIX_FMT_ARGB555X, Route::Swscale, AV_PIX_FMT_RGB555BE, 2, false, false},
+    {V4L2_PIX_FMT_XBGR555, Route::Swscale, AV_PIX_FMT_BGR555LE, 2, false, false},
+    {V4L2_PIX_FMT_ABGR555, Route::Swscale, AV_PIX_FMT_BGR555LE, 2, false, false},
+    {V4L2_PIX_FMT_RGB444, Route::Swscale, AV_PIX_FMT_RGB444LE, 2, false, false},
+    {V4L2_PIX_FMT_XRGB444, Route::Swscale, AV_PIX_FMT_RGB444LE, 2, false, false},
+    {V4L2_PIX_FMT_ARGB444, Route::Swscale, AV_PIX_FMT_RGB444LE, 2, false, false},
+    {V4L2_PIX_FMT_XBGR444, Route::Swscale, AV_PIX_FMT_BGR444LE, 2, false, false},
+    {V4L2_PIX_FMT_ABGR444, Route::Swscale, AV_PIX_FMT_BGR444LE, 2, false, false},
+    {V4L2_PIX_FMT_RGB332, Route::Swscale, AV_PIX_FMT_RGB8, 1, false, false},
+    {V4L2_PIX_FMT_SBGGR8, Route::Swscale, AV_PIX_FMT_BAYER_BGGR8, 1, true, true},
+    {V4L2_PIX_FMT_SGBRG8, Route::Swscale, AV_PIX_FMT_BAYER_GBRG8, 1, true, true},
+    {V4L2_PIX_FMT_SGRBG8, Route::Swscale, AV_PIX_FMT_BAYER_GRBG8, 1, true, true},
+    {V4L2_PIX_FMT_SRGGB8, Route::Swscale, AV_PIX_FMT_BAYER_RGGB8, 1, true, true},
+    {V4L2_PIX_FMT_SBGGR16, Route::Swscale, AV_PIX_FMT_BAYER_BGGR16LE, 2, true, true},
+    {V4L2_PIX_FMT_SGBRG16, Route::Swscale, AV_PIX_FMT_BAYER_GBRG16LE, 2, true, true},
+    {V4L2_PIX_FMT_SGRBG16, Route::Swscale, AV_PIX_FMT_BAYER_GRBG16LE, 2, true, true},
+    {V4L2_PIX_FMT_SRGGB16, Route::Swscale, AV_PIX_FMT_BAYER_RGGB16LE, 2, true, true},
 };
 
+// Only the formats this libswscale reads count.
 const FormatInfo* FindFormat(uint32_t pixelFormat) {
     for (const FormatInfo& info : kFormats) {
-        if (info.pixelFormat == pixelFormat) return &info;
+        if (info.pixelFormat != pixelFormat) continue;
+        if (info.route == Route::Swscale && sws_isSupportedInput(info.swsFormat) == 0) return nullptr;
+        return &info;
     }
     return nullptr;
+}
+
+bool IsBayer(AVPixelFormat format) {
+    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
+    return descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_BAYER) != 0;
+}
+
+// The chroma planes behind the luma plane of `line` bytes a row.
+struct ChromaLayout {
+    int planes = 0;
+    size_t line = 0;
+    bool rowsHalved = false;
+};
+
+ChromaLayout ChromaOf(Chroma chroma, size_t line) {
+    switch (chroma) {
+        case Chroma::Planar420:
+            return {2, line / 2, true};
+        case Chroma::Planar422:
+            return {2, line / 2, false};
+        case Chroma::SemiPlanar420:
+            return {1, line, true};
+        case Chroma::SemiPlanar444:
+            return {1, line * 2, false};
+        case Chroma::Packed:
+            break;
+    }
+    return {};
 }
 
 // libjpeg fills what a cut frame lacks with grey and only warns: "Premature end of JPEG file" when
@@ -69,7 +157,9 @@ bool CFrameConverter::CanConvert(uint32_t pixelFormat) { return FindFormat(pixel
 
 std::vector<uint32_t> CFrameConverter::ConvertibleFormats() {
     std::vector<uint32_t> formats;
-    for (const FormatInfo& info : kFormats) formats.push_back(info.pixelFormat);
+    for (const FormatInfo& info : kFormats) {
+        if (FindFormat(info.pixelFormat) != nullptr) formats.push_back(info.pixelFormat);
+    }
     return formats;
 }
 
@@ -78,13 +168,16 @@ bool CFrameConverter::Configure(uint32_t format, int frameWidth, int frameHeight
     width = height = 0;
     lineBytes = minimumSize = 0;
     sws.reset();
+    scaler.reset();
     tail.clear();
     padded.clear();
+    scaleSource.clear();
+    scaleTarget.clear();
 
     const FormatInfo* info = FindFormat(format);
     if (info == nullptr || frameWidth <= 0 || frameHeight <= 0) return false;
     // Keeps 3 x width x height and every plane size well inside size_t and int arithmetic.
-    if (frameWidth > 16384 || frameHeight > 16384) return false;
+    if (frameWidth > kMaxSide || frameHeight > kMaxSide) return false;
     if ((info->evenWidth && frameWidth % 2 != 0) || (info->evenHeight && frameHeight % 2 != 0)) return false;
 
     const size_t rows = static_cast<size_t>(frameHeight);
@@ -94,19 +187,13 @@ bool CFrameConverter::Configure(uint32_t format, int frameWidth, int frameHeight
         const size_t tight = static_cast<size_t>(frameWidth) * info->bytesPerPixel;
         line = bytesPerLine == 0 ? tight : bytesPerLine;
         if (line < tight || line > tight + 65536) return false;
-        switch (format) {
-            case V4L2_PIX_FMT_YUV420:
-            case V4L2_PIX_FMT_YVU420:
-                if (line % 2 != 0) return false;
-                needed = line * rows + 2 * (line / 2) * (rows / 2);
-                break;
-            case V4L2_PIX_FMT_NV12:
-            case V4L2_PIX_FMT_NV21:
-                needed = line * rows + line * (rows / 2);
-                break;
-            default:
-                needed = line * (rows - 1) + tight;
-                break;
+        const ChromaLayout chroma = ChromaOf(info->chroma, line);
+        if (chroma.planes == 0) {
+            needed = line * (rows - 1) + tight;
+        } else {
+            // Two planes of half the line each must add up to the line.
+            if (chroma.planes == 2 && line % 2 != 0) return false;
+            needed = line * rows + chroma.planes * chroma.line * (chroma.rowsHalved ? rows / 2 : rows);
         }
     }
 
@@ -150,31 +237,15 @@ CFrameConverter::Planes CFrameConverter::PlanesOf(const uint8_t* data) const {
     size_t offsets[4] = {};
     planes.stride[0] = static_cast<int>(lineBytes);
     planes.count = 1;
-    const size_t lumaSize = lineBytes * height;
-    switch (pixelFormat) {
-        case V4L2_PIX_FMT_YUV420:
-        case V4L2_PIX_FMT_YVU420: {
-            const size_t chromaLine = lineBytes / 2;
-            const size_t first = lumaSize;
-            const size_t second = first + chromaLine * (height / 2);
-            const bool swapped = pixelFormat == V4L2_PIX_FMT_YVU420;
-            offsets[1] = swapped ? second : first;
-            offsets[2] = swapped ? first : second;
-            planes.stride[1] = planes.stride[2] = static_cast<int>(chromaLine);
-            planes.count = 3;
-            planes.chromaRowsHalved = true;
-            break;
-        }
-        case V4L2_PIX_FMT_NV12:
-        case V4L2_PIX_FMT_NV21:
-            offsets[1] = lumaSize;
-            planes.stride[1] = static_cast<int>(lineBytes);
-            planes.count = 2;
-            planes.chromaRowsHalved = true;
-            break;
-        default:
-            break;
+    const ChromaLayout chroma = ChromaOf(FindFormat(pixelFormat)->chroma, lineBytes);
+    const size_t chromaRows = static_cast<size_t>(chroma.rowsHalved ? height / 2 : height);
+    for (int plane = 1; plane <= chroma.planes; ++plane) {
+        offsets[plane] = lineBytes * height + (plane - 1) * chroma.line * chromaRows;
+        planes.stride[plane] = static_cast<int>(chroma.line);
     }
+    planes.count = 1 + chroma.planes;
+    planes.chromaRowsHalved = chroma.rowsHalved;
+    if (pixelFormat == V4L2_PIX_FMT_YVU420) std::swap(offsets[1], offsets[2]);
     if (data != nullptr) {
         for (int plane = 0; plane < planes.count; ++plane) planes.data[plane] = data + offsets[plane];
     }
@@ -227,6 +298,22 @@ bool CFrameConverter::ConvertSwscale(const uint8_t* data, size_t size, uint8_t* 
     return true;
 }
 
+bool CFrameConverter::UseFullRange() {
+    int* inverse = nullptr;
+    int* table = nullptr;
+    int sourceRange = 0;
+    int targetRange = 0;
+    int brightness = 0;
+    int contrast = 0;
+    int saturation = 0;
+    if (sws_getColorspaceDetails(sws.get(), &inverse, &sourceRange, &table, &targetRange, &brightness,
+                                 &contrast, &saturation) < 0) {
+        return false;
+    }
+    return sws_setColorspaceDetails(sws.get(), inverse, 1, table, targetRange, brightness, contrast,
+                                    saturation) >= 0;
+}
+
 // Trial conversions of a uniform grey frame settle how this stream is converted. The scaler may
 // write past the end of a row for some widths; written upwards, that would land in the row above,
 // already done, so such a stream gets rows with room behind them. Its fast paths also leave the last
@@ -242,6 +329,8 @@ bool CFrameConverter::PrepareSwscaleTarget(int sourceFormat) {
         tailRows = std::max(tailRows, plane > 0 && layout.chromaRowsHalved ? rows * 2 : rows);
     }
     tailRows = std::min(height, (tailRows + 1) / 2 * 2);
+    // Its Bayer converter takes a frame only in one slice: the whole frame goes through the copy.
+    if (IsBayer(source)) tailRows = height;
     size_t tailSize = 0;
     for (int plane = 0; plane < layout.count; ++plane) {
         const int rows = plane > 0 && layout.chromaRowsHalved ? tailRows / 2 : tailRows;
@@ -268,6 +357,7 @@ bool CFrameConverter::PrepareSwscaleTarget(int sourceFormat) {
         sws.reset(sws_getContext(width, height, source, width, height, AV_PIX_FMT_BGR24, flags, nullptr,
                                  nullptr, nullptr));
         if (!sws) return false;
+        if (FindFormat(pixelFormat)->fullRange && !UseFullRange()) return false;
         padded.clear();
         std::fill(trialOutput.begin(), trialOutput.end(), kCanary);
         if (!ConvertSwscale(trialFrame.data(), minimumSize, trialTarget)) return false;
@@ -298,15 +388,60 @@ bool CFrameConverter::ConvertJpeg(const uint8_t* data, size_t size, uint8_t* out
         ResetDecoder();
         return false;
     }
-    // A frame of another size would not fit the output.
-    if (jpegWidth != width || jpegHeight != height) return false;
+    if (jpegWidth != width || jpegHeight != height)
+        return ConvertJpegScaled(data, length, jpegWidth, jpegHeight, output);
     return DecodeSucceeded(tjDecompress2(decoder.get(), data, length, output, width, width * 3, height,
                                          TJPF_BGR, TJFLAG_BOTTOMUP));
 }
 
+// Some cameras send frames of another size than the one they agreed to (after a mode switch, or for
+// every frame): such a frame is decoded at the smallest of the decoder's scales that still covers
+// the stream's size, then scaled to it, so that every frame fits the stream.
+bool CFrameConverter::ConvertJpegScaled(const uint8_t* data, unsigned long length, int jpegWidth,
+                                        int jpegHeight, uint8_t* output) {
+    if (jpegWidth <= 0 || jpegHeight <= 0 || jpegWidth > kMaxSide || jpegHeight > kMaxSide) return false;
+    int decodedWidth = jpegWidth;
+    int decodedHeight = jpegHeight;
+    int count = 0;
+    const tjscalingfactor* factors = tjGetScalingFactors(&count);
+    for (int i = 0; factors != nullptr && i < count; ++i) {
+        const int w = TJSCALED(jpegWidth, factors[i]);
+        const int h = TJSCALED(jpegHeight, factors[i]);
+        if (w >= width && h >= height && int64_t{w} * h < int64_t{decodedWidth} * decodedHeight) {
+            decodedWidth = w;
+            decodedHeight = h;
+        }
+    }
+    const size_t sourceLine = static_cast<size_t>(decodedWidth) * 3 + kTailPadding;
+    scaleSource.resize(sourceLine * decodedHeight + kTailPadding);
+    if (!DecodeSucceeded(tjDecompress2(decoder.get(), data, length, scaleSource.data(), decodedWidth,
+                                       static_cast<int>(sourceLine), decodedHeight, TJPF_BGR, 0))) {
+        return false;
+    }
+    scaler.reset(sws_getCachedContext(scaler.release(), decodedWidth, decodedHeight, AV_PIX_FMT_BGR24, width,
+                                      height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!scaler) return false;
+    // Top-down into rows with room behind them, then turned bottom-up row by row.
+    const size_t outputLine = static_cast<size_t>(width) * 3;
+    const size_t targetLine = outputLine + kTailPadding;
+    scaleTarget.resize(targetLine * height + kTailPadding);
+    const uint8_t* const source[4] = {scaleSource.data(), nullptr, nullptr, nullptr};
+    const int sourceStrides[4] = {static_cast<int>(sourceLine), 0, 0, 0};
+    uint8_t* const target[4] = {scaleTarget.data(), nullptr, nullptr, nullptr};
+    const int targetStrides[4] = {static_cast<int>(targetLine), 0, 0, 0};
+    if (sws_scale(scaler.get(), source, sourceStrides, 0, decodedHeight, target, targetStrides) != height)
+        return false;
+    for (int row = 0; row < height; ++row) {
+        std::memcpy(output + static_cast<size_t>(height - 1 - row) * outputLine,
+                    scaleTarget.data() + static_cast<size_t>(row) * targetLine, outputLine);
+    }
+    return true;
+}
+
 bool CFrameConverter::DecodeSucceeded(int result) {
     if (result == 0) return true;
-    if (tjGetErrorCode(decoder.get()) == TJERR_WARNING) return !WarnsOfMissingData(tjGetErrorStr2(decoder.get()));
+    if (tjGetErrorCode(decoder.get()) == TJERR_WARNING)
+        return !WarnsOfMissingData(tjGetErrorStr2(decoder.get()));
     ResetDecoder();
     return false;
 }

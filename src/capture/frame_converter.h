@@ -13,8 +13,9 @@ namespace orvane {
 // Turns the buffers a camera delivers into the frames every consumer sees: BGR24, rows bottom-up
 // (the first row in memory is the bottom of the picture), stride 3 x width.
 //
-// Packed and planar YUV go through libswscale, MJPG through TurboJPEG, BGR24 and RGB24 are copied
-// row by row. One converter serves one stream; it is not thread-safe, the capture thread owns it.
+// Packed and planar YUV, grey, Bayer and the other RGB layouts go through libswscale, MJPG through
+// TurboJPEG, BGR24 and RGB24 are copied row by row. One converter serves one stream; it is not thread-safe,
+// the capture thread owns it.
 class CFrameConverter {
 public:
     CFrameConverter();
@@ -44,8 +45,8 @@ public:
     // Converts one captured buffer of `size` used bytes into `output` (OutputSize() bytes). Reads
     // nothing beyond those bytes. Returns false, with the output in an undefined state, when the frame
     // cannot be used: too short for the format, or a JPEG that the decoder cannot read or reports as
-    // cut short (also when only warned of) or that is not of the stream's size. The caller drops a
-    // refused frame and goes on with the next one.
+    // cut short (also when only warned of). A JPEG of another size than the stream's is scaled to
+    // it. The caller drops a refused frame and goes on with the next one.
     bool Convert(const uint8_t* data, size_t size, uint8_t* output);
 
 private:
@@ -57,11 +58,17 @@ private:
     };
     // Room behind each plane of the tail copy and each row of the padded target.
     static constexpr size_t kTailPadding = 128;
+    // The largest side of a stream, or of a JPEG in it; keeps every size well inside int arithmetic.
+    static constexpr int kMaxSide = 16384;
 
     Planes PlanesOf(const uint8_t* data) const;
     bool PrepareSwscaleTarget(int sourceFormat);  // an AVPixelFormat
+    // Makes `sws` read samples over their whole range (0 = black, the largest value = white).
+    bool UseFullRange();
     bool ConvertSwscale(const uint8_t* data, size_t size, uint8_t* output);
     bool ConvertJpeg(const uint8_t* data, size_t size, uint8_t* output);
+    bool ConvertJpegScaled(const uint8_t* data, unsigned long length, int jpegWidth, int jpegHeight,
+                           uint8_t* output);
     // Whether the last decode gave a whole picture: no error, and no warning of missing data.
     bool DecodeSucceeded(int result);
     bool ConvertRgb(const uint8_t* data, size_t size, uint8_t* output) const;
@@ -78,6 +85,9 @@ private:
     size_t paddedLine = 0;
     std::vector<uint8_t> padded;  // bottom-up target with room after every row; empty when not needed
     TjHandle decoder;
+    SwsContextPtr scaler;              // JPEGs of another size to the stream's
+    std::vector<uint8_t> scaleSource;  // such a JPEG decoded, top-down, rows with room behind them
+    std::vector<uint8_t> scaleTarget;  // scaled to the stream's size, the same way
 };
 
 }  // namespace orvane

@@ -31,6 +31,14 @@ bool IsEventNode(const std::string& node) { return node.find("/event") != std::s
 
 }  // namespace
 
+bool CStillButton::HasButtonNode(IDeviceFile& device, const std::string& usbDevice) {
+    if (usbDevice.empty()) return false;
+    for (const DeviceNode& node : device.ListNodes("input")) {
+        if (node.usbDevice == usbDevice && !node.node.empty() && IsEventNode(node.node)) return true;
+    }
+    return false;
+}
+
 CStillButton::CStillButton(IDeviceFile& device_, IFrameSink* sink_) : device(device_), sink(sink_) {}
 
 CStillButton::~CStillButton() { Stop(); }

@@ -31,6 +31,10 @@ public:
     // sink gets the frame size width x height. False, silently, when the camera has no button
     // that can be opened (not on USB, no input node, no permission) or no thread could be started.
     bool Start(const std::string& usbDevice, int32_t width, int32_t height);
+    // Whether the USB device has an input event node at all, whether or not it can be opened:
+    // uvcvideo makes one only for a camera that declares a snapshot button. Any thread.
+    static bool HasButtonNode(IDeviceFile& device, const std::string& usbDevice);
+
     // Interface thread. Ends the thread; after it returns the still sink is not called.
     void Stop();
     bool IsRunning() const { return thread.joinable(); }

@@ -85,7 +85,8 @@ void CCaptureController::ToggleTimedShots() {
     if (!services.locations->BeginTimedShots(param.GetTimedShotsFolder())) return;
 
     state.timedShotIntervalMs.store(kMillisecondsPerDay / shotsPerDay, std::memory_order_relaxed);
-    state.timedShotHours.store(static_cast<float>(param.GetTimedShotMinutes() / 60.0), std::memory_order_relaxed);
+    state.timedShotHours.store(static_cast<float>(param.GetTimedShotMinutes() / 60.0),
+                               std::memory_order_relaxed);
     view.EnableActions(false, CaptureAction::TimedShot);
     view.ShowLeftColumn();
     services.grabber->ResetTimedSeries(NowMs());
@@ -161,6 +162,16 @@ bool CCaptureController::EndActionsForRemovedCamera() {
     StopActions();
     if (running) view.ShowNotice(Text(keys::kAlertCaptureEndedCameraRemoved));
     return running;
+}
+
+void CCaptureController::OnFramesUnreadable(bool unreadable) {
+    if (unreadable == unreadableNoticeShown) return;
+    unreadableNoticeShown = unreadable;
+    if (unreadable) {
+        view.ShowNotice(Text(keys::kNoticeFramesUnreadable));
+    } else {
+        view.WithdrawNotice(Text(keys::kNoticeFramesUnreadable));
+    }
 }
 
 std::string CCaptureController::ExitQuestion() const {

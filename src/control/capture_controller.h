@@ -32,6 +32,8 @@ public:
     // Tells of something that happened without the user asking (an action that ended by itself),
     // on the status line and in a notice that does not stop the program.
     virtual void ShowNotice(const std::string& text) = 0;
+    // Takes back a notice of `text` that no longer holds, wherever it still shows.
+    virtual void WithdrawNotice(const std::string& text) = 0;
     // The device side: whether a camera is previewed, the warning when none is, and a restart of
     // the preview at another size (false when that failed or nothing is previewed).
     virtual bool HasCurrentDevice() const = 0;
@@ -92,6 +94,9 @@ public:
     // running is told to have ended (also in full screen, where the no-camera box is not shown).
     // True when that was told.
     bool EndActionsForRemovedCamera();
+    // Whether the camera's frames can be used: a notice when they stopped being, taken back when they
+    // come again. Once per run of unusable frames.
+    void OnFramesUnreadable(bool unreadable);
 
     // The captions of the series and recording buttons for the current states and language.
     void UpdateCaptions();
@@ -102,7 +107,9 @@ public:
 
     // The capture size the recording replaced; restored when it ends.
     const CaptureResolution& ResolutionBeforeRecording() const { return resolutionBeforeRecording; }
-    void SetResolutionBeforeRecording(const CaptureResolution& resolution) { resolutionBeforeRecording = resolution; }
+    void SetResolutionBeforeRecording(const CaptureResolution& resolution) {
+        resolutionBeforeRecording = resolution;
+    }
 
 private:
     static bool RecordingOutputRunning();
@@ -112,6 +119,7 @@ private:
     ICaptureView& view;
     CaptureState state;
     CaptureResolution resolutionBeforeRecording;
+    bool unreadableNoticeShown = false;
 };
 
 }  // namespace orvane

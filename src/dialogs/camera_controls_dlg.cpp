@@ -126,6 +126,14 @@ CCameraControlsDlg::CCameraControlsDlg(CCaptureVideo& session_, QWidget* parent,
         none->setObjectName(QStringLiteral("noControls"));
         grid->addWidget(none, row++, 0, 1, 2);
     }
+    // Not a fault: uvcvideo makes the button's input device only for cameras that declare one.
+    if (!session.HasSnapshotButton()) {
+        auto* noButton = new QLabel(QString::fromStdString(strings.GetString(keys::kCameraControlsNoButton)));
+        noButton->setObjectName(QStringLiteral("noSnapshotButton"));
+        noButton->setTextFormat(Qt::PlainText);
+        noButton->setWordWrap(true);
+        grid->addWidget(noButton, row++, 0, 1, 2);
+    }
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(row, 1);
 

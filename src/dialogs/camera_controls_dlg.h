@@ -19,7 +19,8 @@ class CLocalizableString;
 // number box for each integer, a check box for each switch, a list for each menu and a push button
 // for each action. A change is written to the camera at once (and remembered for the camera by the
 // capture object); controls that the camera marks as depending on others are read again after each
-// change, so greyed-out controls follow their automatic modes. Caption "zentrova".
+// change, so greyed-out controls follow their automatic modes. A camera without a snapshot button is
+// said to have none, in a plain line below the controls. Caption "zentrova".
 // Interface thread only; the capture object must outlive the dialog.
 class CCameraControlsDlg final : public QDialog {
     Q_OBJECT

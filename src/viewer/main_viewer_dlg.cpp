@@ -99,6 +99,7 @@ CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
     connect(&deviceWork, &CDeviceWork::Idle, this, &CMainViewerDlg::OnDeviceWorkIdle);
     // Runs on the capture thread: the viewer handles it in its event loop.
     captureSession.SetStreamLostHandler([this] { PostViewerMessage(kStreamLostMessage); });
+    captureSession.SetFramesUnreadableHandler([this] { PostViewerMessage(kFramesUnreadableMessage); });
     for (CSampleGrabberCB* grabber : {&g_previewGrabber, &g_stillGrabber}) {
         grabber->SetServices({&rotation, &settings, &locations, &photoSaver});
         grabber->owner.store(this);
@@ -222,6 +223,7 @@ bool CMainViewerDlg::event(QEvent* e) {
         case WM_START_PREVIEW:
         case WM_FIT_VIDEO_WINDOW:
         case kStreamLostMessage:
+        case kFramesUnreadableMessage:
             // What a message starts may reach the device, whose call under way comes first.
             if (deviceWork.Busy()) {
                 heldMessages.push_back(type);
@@ -261,6 +263,10 @@ void CMainViewerDlg::HandleViewerMessage(uint32_t message) {
         case kStreamLostMessage:
             OnStreamLost();
             break;
+        case kFramesUnreadableMessage:
+            // What holds now, whichever word came last and whatever preview runs since.
+            controller.OnFramesUnreadable(captureSession.GetCaptureStats().unreadable);
+            break;
         default:
             break;
     }
@@ -288,6 +294,7 @@ bool CMainViewerDlg::PreviewDevice(int32_t deviceIndex, CaptureResolution resolu
         return false;
     }
     currentIdentity = GetDeviceIdentity(deviceIndex);
+    controller.OnFramesUnreadable(false);
     // Messages about a camera that was missing, busy or silent no longer hold.
     for (const StringKey* passed :
          {&keys::kAlertNoCamera, &keys::kAlertNotPreviewDevice, &keys::kAlertCameraStopped,
@@ -423,6 +430,11 @@ void CMainViewerDlg::ShowNotice(const std::string& text) {
     if (prompt != nullptr) prompt->ShowNotice(text);
     // The box stands beside the window and stops nothing; it shows in full screen too.
     ShowAlert(text);
+}
+
+void CMainViewerDlg::WithdrawNotice(const std::string& text) {
+    if (prompt != nullptr) prompt->WithdrawNotice(text);
+    CloseAlert(text);
 }
 
 void CMainViewerDlg::OnTakePhoto() { controller.TakePhoto(); }

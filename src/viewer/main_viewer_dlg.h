@@ -200,6 +200,7 @@ private:
     void OnDeviceWorkIdle();
     void ShowLeftColumn() override;
     void ShowNotice(const std::string& text) override;
+    void WithdrawNotice(const std::string& text) override;
     bool CaptureResolutionChanged() const;
 
     ViewerServices services;

@@ -45,6 +45,13 @@ void CStatusPrompt::ShowNotice(const std::string& text) {
     SetPrompt(text);
 }
 
+void CStatusPrompt::WithdrawNotice(const std::string& text) {
+    if (notice != text) return;
+    notice.clear();
+    noticeUntilMs = 0;
+    if (line.text() == QString::fromStdString(text)) SetPrompt(StateText());
+}
+
 std::string CStatusPrompt::SizeText(int32_t width, int32_t height) {
     return Format("%d X %d", width, height);
 }

@@ -56,6 +56,8 @@ public:
     // Shows `text` at once and keeps it, while no capture action runs, for kNoticeMs.
     void ShowNotice(const std::string& text);
     static constexpr int64_t kNoticeMs = 15000;
+    // Ends the notice of `text` at once, should it still be kept; any other stays.
+    void WithdrawNotice(const std::string& text);
 
     uint8_t RecordingDots() const { return recordingDots; }
     // How often the line was actually written.

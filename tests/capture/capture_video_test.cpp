@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,10 +24,10 @@
 #include "config/registry_hive.h"
 #include "config/setting_param_manage.h"
 #include "dispatch/grabber_owner.h"
-#include "dispatch/viewer_stand_ins.h"
 #include "dispatch/photo_saver.h"
 #include "dispatch/recording_control.h"
 #include "dispatch/sample_grabber_cb.h"
+#include "dispatch/viewer_stand_ins.h"
 #include "imaging/rotate_sample_imp.h"
 #include "localization/localizable_string.h"
 #include "media/saving_loaction_manage.h"
@@ -81,6 +81,47 @@ SimulatedCameraDefinition CameraWithoutIdentity() {
     return definition;
 }
 
+// The simulated cameras' device file with the drivers' ways of handing back a buffer that holds no
+// picture: while spoiling, every buffer dequeued comes back with bytesused 0 (a payload that never
+// came) or with V4L2_BUF_FLAG_ERROR (uvcvideo's mark for a payload it lost part of), its data intact.
+class DequeueQuirks final : public IDeviceFile {
+public:
+    enum class Spoil { None, Empty, Flagged };
+    explicit DequeueQuirks(IDeviceFile& inner) : inner(inner) {}
+
+    void SetSpoil(Spoil kind) { spoil = kind; }
+
+    int Ioctl(int fd, unsigned long request, void* arg) override {
+        const int result = inner.Ioctl(fd, request, arg);
+        if (result == 0 && request == VIDIOC_DQBUF) {
+            auto* buffer = static_cast<v4l2_buffer*>(arg);
+            if (spoil == Spoil::Empty) buffer->bytesused = 0;
+            if (spoil == Spoil::Flagged) buffer->flags |= V4L2_BUF_FLAG_ERROR;
+        }
+        return result;
+    }
+    int Open(const std::string& path, int flags) override { return inner.Open(path, flags); }
+    int Close(int fd) override { return inner.Close(fd); }
+    void* Mmap(size_t length, int prot, int flags, int fd, off_t offset) override {
+        return inner.Mmap(length, prot, flags, fd, offset);
+    }
+    int Munmap(void* address, size_t length) override { return inner.Munmap(address, length); }
+    int Poll(struct pollfd* fds, nfds_t count, int timeoutMs) override {
+        return inner.Poll(fds, count, timeoutMs);
+    }
+    ssize_t Read(int fd, void* buffer, size_t size) override { return inner.Read(fd, buffer, size); }
+    std::vector<DeviceNode> ListNodes(const std::string& subsystem) override {
+        return inner.ListNodes(subsystem);
+    }
+    int OpenMonitor() override { return inner.OpenMonitor(); }
+    bool ReadEvent(int monitorFd, DeviceEvent& event) override { return inner.ReadEvent(monitorFd, event); }
+    void CloseMonitor(int monitorFd) override { inner.CloseMonitor(monitorFd); }
+
+private:
+    IDeviceFile& inner;
+    std::atomic<Spoil> spoil{Spoil::None};
+};
+
 // The capture object over simulated cameras, with the dispatcher writing below a sandbox.
 class CaptureVideoTest : public ::testing::Test {
 protected:
@@ -124,6 +165,15 @@ protected:
             sim.get(), &link, &strings, &hive, &g_previewGrabber, &g_stillGrabber, &recorder});
         capture->SetViewer(&viewer);
     }
+    // The capture object over the simulated cameras through DequeueQuirks.
+    DequeueQuirks& UseQuirks() {
+        capture.reset();
+        quirks = std::make_unique<DequeueQuirks>(*sim);
+        capture = std::make_unique<CCaptureVideo>(CaptureVideoServices{
+            quirks.get(), &link, &strings, &hive, &g_previewGrabber, &g_stillGrabber, &recorder});
+        capture->SetViewer(&viewer);
+        return *quirks;
+    }
     HRESULT Start(int32_t index, CaptureResolution request) {
         lastRequest = request;
         return capture->StartPreview(index, nullptr, lastRequest);
@@ -152,6 +202,7 @@ protected:
     TestViewer viewer;
     CPhotoSaver saver{PhotoSaverServices{&settings, &locations, &strings}};
     std::unique_ptr<SimulatedDeviceFile> sim;
+    std::unique_ptr<DequeueQuirks> quirks;
     std::unique_ptr<CCaptureVideo> capture;
     CaptureResolution lastRequest;
 };
@@ -362,6 +413,36 @@ TEST_F(CaptureVideoTest, CorruptMjpgFramesAreSkippedAndTheStreamGoesOn) {
     EXPECT_EQ(capture->GetCaptureStats().dropped, 2);
     EXPECT_TRUE(capture->IsStreaming());
     EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+TEST_F(CaptureVideoTest, EmptyAndFlaggedBuffersAreDroppedAndARunOfThemIsToldOnce) {
+    DequeueQuirks& buffers = UseQuirks();
+    std::atomic<int> told{0};
+    capture->SetFramesUnreadableHandler([&] { ++told; });
+    ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
+    ASSERT_EQ(capture->GetFramesPerSecond(), 30);
+    ASSERT_TRUE(FramesGoOn(2));
+
+    for (DequeueQuirks::Spoil kind : {DequeueQuirks::Spoil::Empty, DequeueQuirks::Spoil::Flagged}) {
+        const int64_t dropped = capture->GetCaptureStats().dropped;
+        const int64_t delivered = capture->GetCaptureStats().delivered;
+        buffers.SetSpoil(kind);
+        // A second's worth in a row at 30 frames per second: told once, however long it lasts.
+        ASSERT_TRUE(WaitUntil([&] { return told == 1; }));
+        EXPECT_TRUE(capture->GetCaptureStats().unreadable);
+        ASSERT_TRUE(WaitUntil([&] { return capture->GetCaptureStats().dropped >= dropped + 40; }));
+        EXPECT_EQ(told, 1);
+        EXPECT_LE(capture->GetCaptureStats().delivered, delivered + 1) << "a frame dequeued before";
+
+        // The next usable frame ends the run, and says so.
+        buffers.SetSpoil(DequeueQuirks::Spoil::None);
+        ASSERT_TRUE(WaitUntil([&] { return told == 2; }));
+        EXPECT_FALSE(capture->GetCaptureStats().unreadable);
+        ASSERT_TRUE(FramesGoOn(2));
+        told = 0;
+    }
+    EXPECT_TRUE(capture->IsStreaming());
+    EXPECT_TRUE(alerts.Alerts().empty()) << "the viewer tells, through its notice";
 }
 
 TEST_F(CaptureVideoTest, NoFrameCallbackRunsAfterStopPreview) {
@@ -645,9 +726,10 @@ TEST_F(CaptureVideoTest, PhotosTakenWhileRecordingCostTheMovieNoFrame) {
     // its encoder may fall behind on a loaded machine. That is the recorder's timing, the same with or
     // without photos, so only a gross loss fails here; the camera-side count above is the strict one.
     EXPECT_GE(inMovie, handed / 2) << inMovie << " of " << handed << " frames in the movie";
-    std::printf("[ figures  ] %lld frames handed to the recording, %lld in the movie, %lld lost at the camera\n",
-                static_cast<long long>(handed), static_cast<long long>(inMovie),
-                static_cast<long long>(after.lost - before.lost));
+    std::printf(
+        "[ figures  ] %lld frames handed to the recording, %lld in the movie, %lld lost at the camera\n",
+        static_cast<long long>(handed), static_cast<long long>(inMovie),
+        static_cast<long long>(after.lost - before.lost));
 }
 
 TEST_F(CaptureVideoTest, ControlValuesAreSetAgainAtEveryStartAndAfterReplugging) {

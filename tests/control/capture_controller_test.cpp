@@ -34,9 +34,12 @@ public:
         enabled = enable;
         keep = enable ? std::nullopt : keep_;
     }
-    void SetActionCaption(CaptureAction action, const std::string& caption) override { captions[action] = caption; }
+    void SetActionCaption(CaptureAction action, const std::string& caption) override {
+        captions[action] = caption;
+    }
     void ShowLeftColumn() override { ++leftColumnShown; }
     void ShowNotice(const std::string& text) override { notices.push_back(text); }
+    void WithdrawNotice(const std::string& text) override { withdrawn.push_back(text); }
     bool HasCurrentDevice() const override { return device; }
     void ShowPreviewError() override { ++previewErrors; }
     bool ApplyCaptureSize(int32_t width, int32_t height) override {
@@ -53,6 +56,7 @@ public:
     int previewErrors = 0;
     std::vector<std::pair<int32_t, int32_t>> sizes;
     std::vector<std::string> notices;
+    std::vector<std::string> withdrawn;
 };
 
 class CaptureControllerTest : public ::testing::Test {
@@ -143,15 +147,16 @@ TEST_F(CaptureControllerTest, ChecksThatFailStartNothing) {
             alerts.Clear();
             view.previewErrors = 0;
             (controller.*action)();
-            EXPECT_FALSE(controller.IsPhotoPending() || controller.IsTimedShotRunning() || controller.IsRecording());
+            EXPECT_FALSE(controller.IsPhotoPending() || controller.IsTimedShotRunning() ||
+                         controller.IsRecording());
             EXPECT_TRUE(view.enabled);
             EXPECT_EQ(alerts.Alerts().size() + size_t(view.previewErrors), 1u) << "told once";
             if (!c.device) {
                 EXPECT_EQ(view.previewErrors, 1);
             } else {
-                EXPECT_EQ(alerts.Alerts(), std::vector<std::string>{Format(
-                                               Text(keys::kAlertNotExistResourceLocation),
-                                               settings.GetUsingParam().GetMoviesFolder())});
+                EXPECT_EQ(alerts.Alerts(),
+                          std::vector<std::string>{Format(Text(keys::kAlertNotExistResourceLocation),
+                                                          settings.GetUsingParam().GetMoviesFolder())});
             }
         }
         EXPECT_FALSE(OutputRunning());
@@ -276,6 +281,20 @@ TEST_F(CaptureControllerTest, EndsTheUserDidNotAskForAreTold) {
     view.notices.clear();
     controller.EndActionsForRemovedCamera();
     EXPECT_TRUE(view.notices.empty()) << "nothing ran, nothing to tell";
+}
+
+TEST_F(CaptureControllerTest, UnreadableFramesAreToldOncePerRunAndTakenBackWhenFramesCome) {
+    const std::string text = Text(keys::kNoticeFramesUnreadable);
+    ASSERT_FALSE(text.empty());
+    controller.OnFramesUnreadable(false);
+    EXPECT_TRUE(view.withdrawn.empty()) << "nothing was told";
+    controller.OnFramesUnreadable(true);
+    controller.OnFramesUnreadable(true);  // a late second word of the same run
+    EXPECT_EQ(view.notices, std::vector<std::string>{text});
+    controller.OnFramesUnreadable(false);
+    EXPECT_EQ(view.withdrawn, std::vector<std::string>{text});
+    controller.OnFramesUnreadable(true);
+    EXPECT_EQ(view.notices, (std::vector<std::string>{text, text})) << "a new run is told again";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -28,6 +29,8 @@ TEST_F(CameraControlsDlgTest, TheCameraListGivesOneEditorPerControlAndChangesApp
     CCameraControlsDlg dlg(viewer->CaptureSession(), nullptr, &strings);
     EXPECT_EQ(dlg.windowTitle().toStdString(), "zentrova");
     EXPECT_EQ(dlg.Controls().size(), 12u);
+    EXPECT_TRUE(viewer->CaptureSession().HasSnapshotButton());
+    EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("noSnapshotButton")), nullptr);
 
     auto* brightness = dlg.Editor(V4L2_CID_BRIGHTNESS)->findChild<QSlider*>();
     ASSERT_NE(brightness, nullptr);
@@ -87,6 +90,20 @@ TEST_F(CameraControlsDlgTest, TheCameraListGivesOneEditorPerControlAndChangesApp
     EXPECT_FALSE(focus->isEnabled());
     EXPECT_EQ(brightness->value(), 0);
     EXPECT_TRUE(automatic->isChecked());
+}
+
+TEST_F(CameraControlsDlgTest, ACameraWithoutASnapshotButtonIsSaidToHaveNone) {
+    SimulatedCameraDefinition plain = SmallCamera("Plain", "0c45", "P1", "2");
+    plain.snapshotButton = false;
+    cameras.AddCamera(plain);
+    Open();
+    ASSERT_FALSE(viewer->CaptureSession().HasSnapshotButton());
+    CCameraControlsDlg dlg(viewer->CaptureSession(), nullptr, &strings);
+    auto* line = dlg.findChild<QLabel*>(QStringLiteral("noSnapshotButton"));
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->text().toStdString(), strings.GetString(keys::kCameraControlsNoButton));
+    EXPECT_EQ(dlg.Controls().size(), 12u) << "the controls are there all the same";
+    EXPECT_TRUE(alerts.Alerts().empty()) << "not an error";
 }
 
 TEST_F(CameraControlsDlgTest, MoreOpensTheControlsOfThePreviewedCameraOrSaysThereIsNone) {

@@ -1,9 +1,15 @@
 // The capture object against real drivers in the kernel rig's guest: the emulated USB microscope
 // (UVC gadget seen by uvcvideo) and vivid. Runs only there (tests/kernel/guest_backend.sh).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/uinput.h>
 #include <linux/videodev2.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,6 +21,8 @@ namespace {
 
 constexpr uint32_t kMjpg = V4L2_PIX_FMT_MJPEG;
 constexpr uint32_t kYuyv = V4L2_PIX_FMT_YUYV;
+constexpr uint32_t kGrey = V4L2_PIX_FMT_GREY;
+constexpr uint32_t kY16 = V4L2_PIX_FMT_Y16;
 
 struct Rgb {
     int red, green, blue;
@@ -27,11 +35,12 @@ constexpr Rgb kMarker{240, 240, 240};
 // Pixel (x, y) of the picture as seen (y = 0 at the top) in a bottom-up BGR24 frame.
 ::testing::AssertionResult Near(const FrameBuffer& frame, int x, int y, Rgb want) {
     const uint8_t* p = frame.Bits() + (static_cast<size_t>(frame.Height() - 1 - y) * frame.Width() + x) * 3;
-    if (std::abs(p[2] - want.red) <= 28 && std::abs(p[1] - want.green) <= 28 && std::abs(p[0] - want.blue) <= 28) {
+    if (std::abs(p[2] - want.red) <= 28 && std::abs(p[1] - want.green) <= 28 &&
+        std::abs(p[0] - want.blue) <= 28) {
         return ::testing::AssertionSuccess();
     }
-    return ::testing::AssertionFailure() << "at " << x << "," << y << " got " << int{p[2]} << "," << int{p[1]} << ","
-                                         << int{p[0]};
+    return ::testing::AssertionFailure()
+           << "at " << x << "," << y << " got " << int{p[2]} << "," << int{p[1]} << "," << int{p[0]};
 }
 
 // Every event the monitor reports until `wanted` has come or the wait runs out.
@@ -51,7 +60,8 @@ bool SeeEvent(CDeviceMonitor& monitor, const std::string& action, const std::str
 bool Listed(CCaptureVideo& capture, const std::string& identity) {
     DeviceList list;
     capture.EnumDevices(list);
-    return std::any_of(list.begin(), list.end(), [&](const auto& entry) { return entry.second.devicePath == identity; });
+    return std::any_of(list.begin(), list.end(),
+                       [&](const auto& entry) { return entry.second.devicePath == identity; });
 }
 
 using KernelCaptureTest = KernelFixture;
@@ -108,7 +118,8 @@ TEST_F(KernelCaptureTest, MicroscopeFormatsAreListedWithTheirFrameRate) {
     ASSERT_EQ(Start(microscope, {640, 480, kYuyv, false}), S_OK);
     EXPECT_EQ(lastRequest, (CaptureResolution{640, 480, kYuyv, false}));
     EXPECT_EQ(capture->GetFramesPerSecond(), 30);
-    EXPECT_EQ(viewer.resolutionList[ResolutionKey(1080, kMjpg)], (CaptureResolution{1920, 1080, kMjpg, false}));
+    EXPECT_EQ(viewer.resolutionList[ResolutionKey(1080, kMjpg)],
+              (CaptureResolution{1920, 1080, kMjpg, false}));
     EXPECT_EQ(viewer.resolutionList[ResolutionKey(720, kMjpg)], (CaptureResolution{1280, 720, kMjpg, false}));
     EXPECT_EQ(viewer.resolutionList[ResolutionKey(480, kYuyv)], (CaptureResolution{640, 480, kYuyv, false}));
     EXPECT_FALSE(viewer.resolutionList.contains(ResolutionKey(480, kMjpg)));
@@ -126,6 +137,15 @@ TEST_F(KernelCaptureTest, VividFormatsAreListed) {
         EXPECT_TRUE(viewer.resolutionList.contains(ResolutionKey(height, kYuyv))) << height;
     }
     capture->StopPreview();
+
+    // Its grey formats are offered too, and asked for they are what streams.
+    for (uint32_t grey : {kGrey, kY16}) {
+        ASSERT_EQ(Start(vivid[0], {640, 480, grey, false}), S_OK);
+        EXPECT_EQ(lastRequest, (CaptureResolution{640, 480, grey, false}));
+        EXPECT_EQ(capture->StreamingPixelFormat(), grey);
+        capture->StopPreview();
+    }
+    EXPECT_TRUE(alerts.Alerts().empty());
 }
 
 // --- streaming -----------------------------------------------------------------------------------
@@ -163,8 +183,100 @@ TEST_F(KernelCaptureTest, VividStreamsAtTheNegotiatedSize) {
         EXPECT_EQ(frame.Height(), request.height);
         EXPECT_TRUE(FramesGoOn(3));
     }
+    // Grey and 16-bit grey (little-endian): vivid's colour bars as grey levels, dark to the right.
+    for (uint32_t grey : {kGrey, kY16}) {
+        SCOPED_TRACE(grey == kGrey ? "GREY" : "Y16");
+        ASSERT_EQ(Start(vivid[0], {640, 480, grey, false}), S_OK);
+        ASSERT_EQ(capture->StreamingPixelFormat(), grey);
+        FrameBuffer frame;
+        ASSERT_TRUE(NextLiveFrame(frame));
+        ASSERT_EQ(frame.Width(), 640);
+        ASSERT_EQ(frame.Height(), 480);
+        std::vector<int> levels;
+        for (int x = 20; x < 640; x += 80) {
+            const uint8_t* p = frame.Bits() + (static_cast<size_t>(240) * 640 + x) * 3;
+            EXPECT_EQ(p[0], p[1]) << "x " << x;
+            EXPECT_EQ(p[1], p[2]) << "x " << x;
+            levels.push_back(p[1]);
+        }
+        // Bars of falling brightness, from near white to near black: an endianness mistake would not
+        // keep them in order.
+        EXPECT_GT(levels.front(), 150);
+        EXPECT_LT(levels.back(), 60);
+        EXPECT_TRUE(std::is_sorted(levels.rbegin(), levels.rend())) << ::testing::PrintToString(levels);
+        EXPECT_TRUE(FramesGoOn(3));
+        EXPECT_EQ(capture->GetCaptureStats().dropped, 0);
+    }
     capture->StopPreview();
     EXPECT_TRUE(alerts.Alerts().empty());
+}
+
+// --- the package ---------------------------------------------------------------------------------
+
+// A keyboard made through uinput, with its event node (the guest loads evdev only when asked): an
+// input event node that is no camera's, gone with the object.
+class VirtualKeyboard {
+public:
+    VirtualKeyboard() {
+        if (!RigDevices::Run("modprobe evdev && modprobe uinput")) return;
+        fd = open("/dev/uinput", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return;
+        uinput_setup setup{};
+        setup.id.bustype = BUS_VIRTUAL;
+        std::snprintf(setup.name, sizeof setup.name, "Orvane test keyboard");
+        if (ioctl(fd, UI_SET_EVBIT, EV_KEY) != 0 || ioctl(fd, UI_SET_KEYBIT, KEY_A) != 0 ||
+            ioctl(fd, UI_DEV_SETUP, &setup) != 0 || ioctl(fd, UI_DEV_CREATE) != 0) {
+            close(fd);
+            fd = -1;
+        }
+        RigDevices::Run("udevadm settle --timeout=60");
+    }
+    ~VirtualKeyboard() {
+        if (fd < 0) return;
+        ioctl(fd, UI_DEV_DESTROY);
+        close(fd);
+        RigDevices::Run("udevadm settle --timeout=60");
+    }
+    VirtualKeyboard(const VirtualKeyboard&) = delete;
+    VirtualKeyboard& operator=(const VirtualKeyboard&) = delete;
+    bool Made() const { return fd >= 0; }
+
+private:
+    int fd = -1;
+};
+
+// The package's post-install trigger, run as dpkg runs it with udevadm's trigger made a dry run that
+// lists what it would touch: uvcvideo's snapshot-button nodes, never a keyboard.
+TEST_F(KernelCaptureTest, PackageTriggerTouchesOnlyUvcvideoButtons) {
+    const char* rig = std::getenv("ORVANE_RIG_DIR");
+    ASSERT_NE(rig, nullptr);
+    VirtualKeyboard keyboard;
+    ASSERT_TRUE(keyboard.Made());
+    std::string every;
+    ASSERT_TRUE(RigDevices::Run(
+        "udevadm trigger --dry-run --verbose --subsystem-match=input --sysname-match='event*'", &every));
+    ASSERT_NE(every, "") << "a trigger of every input node would touch the keyboard";
+
+    const std::string postinst = std::string(rig) + "/../../../packaging/debian/postinst";
+    const std::string bin = box / "bin";
+    const std::string listed = box / "triggered";
+    ASSERT_TRUE(RigDevices::Run("mkdir -p " + bin + " && printf '%s\\n' '#!/bin/sh' " +
+                                "'[ \"$1\" = trigger ] || exit 0' 'shift' " +
+                                "'exec /usr/bin/udevadm trigger --dry-run --verbose \"$@\" >" + listed +
+                                "' >" + bin + "/udevadm && chmod +x " + bin + "/udevadm"));
+    ASSERT_TRUE(RigDevices::Run("PATH=" + bin + ":$PATH sh " + postinst + " configure"));
+    std::string triggered;
+    ASSERT_TRUE(RigDevices::Run("cat " + listed, &triggered));
+    std::string others;
+    ASSERT_TRUE(
+        RigDevices::Run("for d in " + triggered +
+                            "; do udevadm info -q property -p \"$d\" | grep -qx ID_USB_DRIVER=uvcvideo || "
+                            "echo \"$d\"; done",
+                        &others));
+    EXPECT_EQ(others, "") << "triggered: " << triggered;
+    // This kernel's uvcvideo gives every camera with a status endpoint a button device, the emulated
+    // microscope's included (below its video control interface): that one is triggered.
+    EXPECT_NE(triggered.find(":1.0/input/"), std::string::npos) << "triggered: " << triggered;
 }
 
 // --- unplug and replug ---------------------------------------------------------------------------

@@ -74,5 +74,29 @@ TEST_F(ViewerAlertsTest, CameraThatFallsSilentEndsTheRecordingAndSaysSo) {
     EXPECT_EQ(alerts.Closed(), std::vector<std::string>{stopped});
 }
 
+// A camera whose frames cannot be read for a while: the user is told once instead of looking at the
+// last picture, and the notice goes, box and status line, as soon as frames can be read again.
+TEST_F(ViewerAlertsTest, UnreadableFramesAreToldOnceAndTheNoticeGoesWhenFramesCome) {
+    SimulatedCameraDefinition camera = SmallCamera("Scope", "0c45", "A1", "1");
+    camera.formats = {{V4L2_PIX_FMT_MJPEG, "Motion-JPEG", {{640, 480, {30}}}}};
+    cameras.AddCamera(camera);
+    Open();
+    ASSERT_EQ(viewer->CaptureSession().StreamingPixelFormat(), static_cast<uint32_t>(V4L2_PIX_FMT_MJPEG));
+    const std::string unreadable = Text("ui_notice_frames_unreadable", "");
+    ASSERT_FALSE(unreadable.empty());
+
+    // Five seconds' worth at 30 frames per second: the notice comes after one.
+    cameras.Camera(0).CorruptNextMjpgFrames(150, CorruptFrame::Garbage);
+    ASSERT_TRUE(WaitFor([&] { return !alerts.Alerts().empty(); }));
+    EXPECT_EQ(alerts.Alerts(), std::vector<std::string>{unreadable});
+    EXPECT_EQ(PromptText(), unreadable);
+
+    ASSERT_TRUE(WaitFor([&] { return !alerts.Closed().empty(); }));
+    EXPECT_EQ(alerts.Closed(), std::vector<std::string>{unreadable});
+    EXPECT_EQ(alerts.Alerts(), std::vector<std::string>{unreadable}) << "told once for the whole run";
+    EXPECT_NE(PromptText(), unreadable);
+    EXPECT_TRUE(viewer->HasCurrentDevice());
+}
+
 }  // namespace
 }  // namespace orvane::test
