@@ -156,24 +156,31 @@ HRESULT CCaptureVideo::ReportDevice(HRESULT code) {
 
 int32_t CCaptureVideo::EnumDevices(DeviceList& list) {
     list.clear();
+    listedIdentities.clear();
     const std::vector<CaptureDevice> devices = CDeviceIdentity(Device()).ListCaptureDevices();
     if (devices.empty()) return -1;
     int32_t index = 0;
     for (const CaptureDevice& entry : devices) {
         if (entry.devicePath.empty()) continue;
         list[index++] = DeviceEntry{entry.friendlyName, entry.devicePath};
+        listedIdentities.push_back(entry.devicePath);
     }
     return index;
 }
 
 HRESULT CCaptureVideo::BindDevice(int32_t index) {
     if (index < 0) return SPAPI_E_NO_DEVICE_SELECTED;
+    // A camera unplugged or plugged in since the caller's list shifts the places of the others: the
+    // camera is found by the identity it had there. Without such a list, by its place now.
+    const bool byIdentity = index != kWifiDeviceIndex && !listedIdentities.empty();
+    if (byIdentity && static_cast<size_t>(index) >= listedIdentities.size()) return SPAPI_E_NO_DEVICE_SELECTED;
     int32_t i = 0;
     for (const CaptureDevice& entry : CDeviceIdentity(*device).ListCaptureDevices()) {
         const bool wifi = entry.devicePath.empty() && entry.IsWifiDevice();
         if (entry.devicePath.empty() && !wifi) continue;  // no identity: never bound
-        if (!wifi && i++ != index) continue;
-        if (wifi && index != kWifiDeviceIndex) continue;
+        if (wifi != (index == kWifiDeviceIndex)) continue;
+        if (byIdentity && entry.devicePath != listedIdentities[static_cast<size_t>(index)]) continue;
+        if (!wifi && !byIdentity && i++ != index) continue;
 
         const int fd = device->Open(entry.node, O_RDWR | O_NONBLOCK);
         if (fd < 0) return errno != 0 ? -errno : SPAPI_E_NO_DEVICE_SELECTED;

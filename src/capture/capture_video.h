@@ -79,7 +79,8 @@ public:
     // at all.
     int32_t EnumDevices(DeviceList& list);
 
-    // Stops the running preview, then opens camera `index` (kWifiDeviceIndex: the wireless camera,
+    // Stops the running preview, then opens camera `index` (the camera at that place in the list
+    // EnumDevices last gave out, wherever it is now; kWifiDeviceIndex: the wireless camera,
     // whose link is started), applies `resolution`, its remembered control values, and starts the
     // capture thread. `host` is not used (the live pane paints the mailbox's frames). On return a
     // request without interpolation holds the connected width and height. Without a requested
@@ -192,6 +193,9 @@ private:
     std::function<void()> framesUnreadableHandler;
 
     bool built = false;
+    // The identities of the last list EnumDevices gave out, by index: the index a caller chose from
+    // that list names the camera it saw there, whatever came or went since.
+    std::vector<std::string> listedIdentities;
     std::string boundIdentity;
     std::string boundUsbDevice;
     bool snapshotButton = false;

@@ -252,6 +252,30 @@ TEST_F(CaptureVideoTest, WirelessCameraIsBoundOnlyAtItsOwnIndex) {
     EXPECT_EQ(sim->OpenDescriptors(), 0u);
 }
 
+// The index chosen from a list names the camera seen there, even when another camera came or went
+// before the preview starts.
+TEST_F(CaptureVideoTest, AnIndexBindsTheCameraItNamedInTheListAfterOthersCameAndWent) {
+    SimulatedCameraDefinition c = SimulatedCameraDefinition::UsbCamera("Camera C", "1e4e", "0102", "SN0003", "3");
+    UseCameras({CameraA(), c});
+    DeviceList list;
+    ASSERT_EQ(capture->EnumDevices(list), 2);
+
+    sim->Camera(0).Unplug();
+    ASSERT_EQ(Start(1, {}), S_OK);
+    EXPECT_EQ(capture->BoundIdentity(), list[1].devicePath);
+    capture->StopPreview();
+    // The camera a list named is gone: nothing else is taken in its place.
+    EXPECT_EQ(Start(0, {}), SPAPI_E_NO_DEVICE_SELECTED);
+    capture->StopPreview();
+
+    sim->Camera(0).Plug();
+    ASSERT_EQ(capture->EnumDevices(list), 2);
+    ASSERT_EQ(Start(0, {}), S_OK);
+    EXPECT_EQ(capture->BoundIdentity(), list[0].devicePath);
+    capture->StopPreview();
+    EXPECT_EQ(sim->OpenDescriptors(), 0u);
+}
+
 // --- formats -------------------------------------------------------------------------------------
 
 TEST_F(CaptureVideoTest, ResolutionListKeepsOneEntryPerHeightAndClassPlusTheInterpolatedOne) {

@@ -84,7 +84,10 @@ protected:
         return -1;
     }
 
+    // Lists the cameras, as the viewer does, and starts the one at `node` by its place in that list.
     HRESULT Start(const std::string& node, CaptureResolution request) {
+        DeviceList listed;
+        capture->EnumDevices(listed);
         const int32_t index = IndexOf(node);
         if (index < 0) return E_FAIL;
         lastRequest = request;
