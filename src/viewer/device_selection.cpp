@@ -1,6 +1,7 @@
 #include "viewer/device_selection.h"
 
 #include <QSocketNotifier>
+#include <utility>
 
 #include "config/registry.h"
 #include "config/setting_param_manage.h"
@@ -142,11 +143,22 @@ void CDeviceSelection::OnMonitorReadable() {
     // Telling a camera node from the others opens it, which a camera may take a while to answer.
     // The socket stays readable until then, so it is not watched meanwhile.
     notifier->setEnabled(false);
+    if (viewer.DeviceWorkBusy()) {
+        // Another device call is under way and the window waits for it: a change of the list now
+        // would pull the camera from under it. Looked at once it is over.
+        monitorHeld = true;
+        return;
+    }
     bool changed = false;
     viewer.RunDeviceWork([&] { changed = !monitor.ReadEvents().empty(); });
     notifier->setEnabled(true);
     // One re-enumeration answers every event that waited together (a replug, several nodes).
     if (changed) OnDeviceChanged();
+}
+
+void CDeviceSelection::OnDeviceWorkIdle() {
+    // Still readable, so the notifier fires again from the event loop.
+    if (std::exchange(monitorHeld, false) && notifier) notifier->setEnabled(true);
 }
 
 void CDeviceSelection::OnDeviceChanged() {

@@ -30,6 +30,8 @@ public:
     virtual int32_t EnumDevices() = 0;
     // Runs work that questions devices off the interface thread and returns when it is done.
     virtual void RunDeviceWork(const std::function<void()>& work) = 0;
+    // True while such work is under way (the window's loop keeps turning meanwhile).
+    virtual bool DeviceWorkBusy() const = 0;
     // "" while nothing is previewed.
     virtual const std::string& CurrentIdentity() const = 0;
     virtual bool PreviewDevice(int32_t deviceIndex, CaptureResolution resolution) = 0;
@@ -92,6 +94,8 @@ public:
     bool RegisterDeviceArrival();
     bool IsWatching() const { return notifier != nullptr; }
     void OnDeviceChanged();
+    // The device call under way is over: arrivals and removals that came meanwhile are looked at.
+    void OnDeviceWorkIdle();
 
 private:
     void OnMonitorReadable();
@@ -101,6 +105,7 @@ private:
     const HKEY hive;
     CDeviceMonitor monitor;
     std::unique_ptr<QSocketNotifier> notifier;
+    bool monitorHeld = false;
 };
 
 }  // namespace orvane

@@ -240,7 +240,9 @@ void CMainViewerDlg::OnDeviceWorkIdle() {
     std::vector<uint32_t> held;
     held.swap(heldMessages);
     for (uint32_t message : held) PostViewerMessage(message);
-    if (std::exchange(closeHeld, false)) close();
+    if (devices) devices->OnDeviceWorkIdle();
+    // From the event loop, not from inside the call that just ended.
+    if (std::exchange(closeHeld, false)) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void CMainViewerDlg::HandleViewerMessage(uint32_t message) {

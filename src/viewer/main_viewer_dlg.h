@@ -135,6 +135,7 @@ public:
     // the device thread; the list changes only when the answer is complete.
     int32_t EnumDevices() override;
     void RunDeviceWork(const std::function<void()>& work) override { deviceWork.Run(work); }
+    bool DeviceWorkBusy() const override { return deviceWork.Busy(); }
     // Forgets the previewed device and its formats and clears the picture.
     void ForgetCurrentDevice() override;
     // The previewed camera stopped delivering frames and a restart did not help (its message was
