@@ -7,9 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/frame_rate.h"
 #include "capture/device_file.h"
 
 namespace orvane {
+
+struct ReplayFrames;
 
 // One frame size of a simulated format, with its frame rates in frames per second, fastest first.
 // A camera that states its frame intervals exactly (333667 for 29.97 frames per second) lists them in
@@ -59,11 +62,19 @@ struct SimulatedCameraDefinition {
     bool mediaController = false;
     bool streaming = true;
     std::vector<SimulatedFormat> formats;
+    // When set, the camera streams these frames in order, over and over, in place of the test pattern;
+    // its one format is theirs (see ReplayCamera).
+    std::shared_ptr<const ReplayFrames> replay;
 
     // A USB camera with StandardFormats(), a metadata node and a snapshot button.
     static SimulatedCameraDefinition UsbCamera(const std::string& card, const std::string& vendorId,
                                                const std::string& modelId, const std::string& serial,
                                                const std::string& port);
+    // `camera` offering `frames` (not null) as its only format and size, at `rate`: the frames' own
+    // rate when that is not valid, else 30 frames per second.
+    static SimulatedCameraDefinition ReplayCamera(SimulatedCameraDefinition camera,
+                                                  std::shared_ptr<const ReplayFrames> frames,
+                                                  FrameRate rate = {});
     // The wireless device: card name "wifi device", no USB properties, no metadata node, no button.
     static SimulatedCameraDefinition WifiCamera();
     // YUYV then MJPG, in an order that exercises the resolution list: YUYV 640x480, 848x480 (same
