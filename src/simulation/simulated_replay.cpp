@@ -129,7 +129,8 @@ private:
         if (frames.pixelFormat == V4L2_PIX_FMT_MJPEG) {
             int width = 0, height = 0, subsampling = 0, colourspace = 0;
             if (tjDecompressHeader3(decoder.get(), packet.data, static_cast<unsigned long>(bytes), &width,
-                                    &height, &subsampling, &colourspace) != 0) {
+                                    &height, &subsampling, &colourspace) != 0 ||
+                width <= 0 || height <= 0) {
                 ++frames.skipped;
                 return true;
             }
@@ -160,8 +161,10 @@ private:
         }
         used += bytes + kFrameOverhead;
         if (used > memoryLimit) {
-            Fail(path + " needs more than " + std::to_string(memoryLimit >> 20) +
-                 " MiB of memory for its frames; replay holds every frame in memory, so replay a shorter "
+            const bool mebibytes = memoryLimit >= (size_t{1} << 20);
+            Fail(path + " needs more than " + std::to_string(mebibytes ? memoryLimit >> 20 : memoryLimit) +
+                 (mebibytes ? " MiB" : " bytes") +
+                 " of memory for its frames; replay holds every frame in memory, so replay a shorter "
                  "piece (ffmpeg -i FILE -t SECONDS -c copy piece.mkv)");
             return false;
         }
