@@ -13,7 +13,7 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-#include "replay_media.h"
+#include "support/replay_media.h"
 #include "simulation/simulated_camera.h"
 #include "support/hostile_media.h"
 #include "support/sandbox.h"

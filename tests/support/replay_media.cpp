@@ -1,4 +1,4 @@
-#include "replay_media.h"
+#include "support/replay_media.h"
 
 #include <turbojpeg.h>
 
