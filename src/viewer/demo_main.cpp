@@ -5,6 +5,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -166,11 +167,11 @@ bool ParseArguments(int argc, char** argv, DemoArguments& out, std::string& erro
     return true;
 }
 
-// The frame rate asked for as a rational of whole numbers (29.97 gives 2997/100).
+// The frame rate asked for, in thousandths of a frame per second (29.97 gives 29970/1000).
 orvane::FrameRate AskedRate(double fps) {
     if (fps <= 0) return {};
     constexpr int32_t kScale = 1000;
-    return {static_cast<int32_t>(std::lround(fps * kScale)), kScale};
+    return {static_cast<int32_t>(std::max(1L, std::lround(fps * kScale))), kScale};
 }
 
 }  // namespace
