@@ -105,7 +105,8 @@ struct SimulatedOpenFile;
 // kTopColour, the bottom half in kBottomColour, a kMarkerColour square of side height / 8 in the
 // top-left corner, and a kBarColour vertical bar, width / 16 wide, that steps to the right with every
 // frame through the right three quarters of the picture; the left quarter never shows the bar.
-// YUYV frames are BT.601 limited-range YUV, MJPG frames real JPEGs.
+// YUYV frames are BT.601 limited-range YUV, MJPG frames real JPEGs. A replay camera's frames are
+// its recording's instead.
 class SimulatedCamera {
 public:
     struct Colour {
@@ -152,7 +153,7 @@ public:
     void SetStreamOnError(int error);
     // The stream keeps running but delivers no more frames, without any error.
     void StopDelivering(StallKind kind);
-    // Damages the next `count` MJPG frames.
+    // Damages the next `count` MJPG frames (not a replay's: those are sent as recorded).
     void CorruptNextMjpgFrames(int count, CorruptFrame kind = CorruptFrame::Truncated);
     // A slow source delivers a frame at most every frameIntervalMs, whatever the frame rate; 0 ends it.
     void SetSlowSource(int frameIntervalMs);
