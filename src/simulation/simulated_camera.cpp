@@ -11,6 +11,7 @@
 #include "simulation/simulated_camera_impl.h"
 #include "simulation/simulated_hotplug.h"
 #include "simulation/simulated_kernel_text.h"
+#include "simulation/simulated_replay.h"
 
 namespace orvane {
 
@@ -70,6 +71,20 @@ SimulatedCameraDefinition SimulatedCameraDefinition::WifiCamera() {
         {V4L2_PIX_FMT_YUYV, "YUYV 4:2:2", {{640, 480, {30, 15}}}},
     };
     return definition;
+}
+
+SimulatedCameraDefinition SimulatedCameraDefinition::ReplayCamera(SimulatedCameraDefinition camera,
+                                                                  std::shared_ptr<const ReplayFrames> frames,
+                                                                  FrameRate rate) {
+    if (!rate.IsValid()) rate = frames->rate.IsValid() ? frames->rate : FrameRate(30);
+    const int64_t interval =
+        (int64_t{rate.seconds} * kSimulatedUnitsPerSecond + rate.frames / 2) / rate.frames;
+    const bool mjpg = frames->pixelFormat == V4L2_PIX_FMT_MJPEG;
+    SimulatedFrameSize size(frames->width, frames->height, {},
+                            {static_cast<uint32_t>(std::clamp<int64_t>(interval, 1, UINT32_MAX))});
+    camera.formats = {{frames->pixelFormat, mjpg ? "Motion-JPEG" : "YUYV 4:2:2", {size}}};
+    camera.replay = std::move(frames);
+    return camera;
 }
 
 // --- SimulatedCameraCore ------------------------------------------------------------------------

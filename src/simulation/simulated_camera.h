@@ -7,9 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/frame_rate.h"
 #include "capture/device_file.h"
 
 namespace orvane {
+
+struct ReplayFrames;
 
 // One frame size of a simulated format, with its frame rates in frames per second, fastest first.
 // A camera that states its frame intervals exactly (333667 for 29.97 frames per second) lists them in
@@ -59,11 +62,19 @@ struct SimulatedCameraDefinition {
     bool mediaController = false;
     bool streaming = true;
     std::vector<SimulatedFormat> formats;
+    // When set, the camera streams these frames in order, over and over, in place of the test pattern;
+    // its one format is theirs (see ReplayCamera).
+    std::shared_ptr<const ReplayFrames> replay;
 
     // A USB camera with StandardFormats(), a metadata node and a snapshot button.
     static SimulatedCameraDefinition UsbCamera(const std::string& card, const std::string& vendorId,
                                                const std::string& modelId, const std::string& serial,
                                                const std::string& port);
+    // `camera` offering `frames` (not null) as its only format and size, at `rate`: the frames' own
+    // rate when that is not valid, else 30 frames per second.
+    static SimulatedCameraDefinition ReplayCamera(SimulatedCameraDefinition camera,
+                                                  std::shared_ptr<const ReplayFrames> frames,
+                                                  FrameRate rate = {});
     // The wireless device: card name "wifi device", no USB properties, no metadata node, no button.
     static SimulatedCameraDefinition WifiCamera();
     // YUYV then MJPG, in an order that exercises the resolution list: YUYV 640x480, 848x480 (same
@@ -94,7 +105,8 @@ struct SimulatedOpenFile;
 // kTopColour, the bottom half in kBottomColour, a kMarkerColour square of side height / 8 in the
 // top-left corner, and a kBarColour vertical bar, width / 16 wide, that steps to the right with every
 // frame through the right three quarters of the picture; the left quarter never shows the bar.
-// YUYV frames are BT.601 limited-range YUV, MJPG frames real JPEGs.
+// YUYV frames are BT.601 limited-range YUV, MJPG frames real JPEGs. A replay camera's frames are
+// its recording's instead.
 class SimulatedCamera {
 public:
     struct Colour {
@@ -141,7 +153,7 @@ public:
     void SetStreamOnError(int error);
     // The stream keeps running but delivers no more frames, without any error.
     void StopDelivering(StallKind kind);
-    // Damages the next `count` MJPG frames.
+    // Damages the next `count` MJPG frames (not a replay's: those are sent as recorded).
     void CorruptNextMjpgFrames(int count, CorruptFrame kind = CorruptFrame::Truncated);
     // A slow source delivers a frame at most every frameIntervalMs, whatever the frame rate; 0 ends it.
     void SetSlowSource(int frameIntervalMs);

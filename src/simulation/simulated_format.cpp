@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "simulation/simulated_kernel_text.h"
+#include "simulation/simulated_replay.h"
 
 namespace orvane {
 
@@ -33,6 +34,15 @@ SimulatedStreamFormat FormatOf(uint32_t pixelFormat, const SimulatedFrameSize& s
     f.height = size.height;
     FillSizes(f);
     f.interval = DefaultInterval(size);
+    return f;
+}
+
+// A replayed MJPG frame may be larger than the buffer size a camera would state for its size.
+SimulatedStreamFormat FitReplay(const SimulatedCameraDefinition& definition, SimulatedStreamFormat f) {
+    if (definition.replay && IsCompressed(f.pixelFormat)) {
+        const size_t largest = std::min<size_t>(definition.replay->largest, UINT32_MAX);
+        f.sizeImage = std::max(f.sizeImage, static_cast<uint32_t>(largest));
+    }
     return f;
 }
 
@@ -97,7 +107,7 @@ v4l2_fract SimplifiedInterval(uint32_t interval) {
 
 SimulatedStreamFormat DefaultFormat(const SimulatedCameraDefinition& definition) {
     if (definition.formats.empty() || definition.formats[0].sizes.empty()) return {};
-    return FormatOf(definition.formats[0].pixelFormat, definition.formats[0].sizes[0]);
+    return FitReplay(definition, FormatOf(definition.formats[0].pixelFormat, definition.formats[0].sizes[0]));
 }
 
 SimulatedStreamFormat NearestFormat(const SimulatedCameraDefinition& definition, const v4l2_pix_format& wish,
@@ -113,7 +123,7 @@ SimulatedStreamFormat NearestFormat(const SimulatedCameraDefinition& definition,
         if (distance < bestDistance) best = &size, bestDistance = distance;
     }
     if (best == nullptr) return current;
-    return FormatOf(f->pixelFormat, *best);
+    return FitReplay(definition, FormatOf(f->pixelFormat, *best));
 }
 
 void SelectFrameRate(const SimulatedCameraDefinition& definition, const v4l2_fract& wish,

@@ -12,6 +12,7 @@
 #include "simulation/simulated_camera_impl.h"
 #include "simulation/simulated_kernel_text.h"
 #include "simulation/simulated_pattern.h"
+#include "simulation/simulated_replay.h"
 
 namespace orvane {
 
@@ -23,6 +24,16 @@ constexpr uint32_t kMinBuffers = 2;
 size_t PageAlign(size_t size) {
     const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     return (size + page - 1) / page * page;
+}
+
+// Frame `sequence` of a replay, from its start again after its last frame.
+uint32_t CopyReplayFrame(const ReplayFrames& replay, uint32_t sequence, const SimulatedStreamFormat& format,
+                         uint8_t* target) {
+    if (replay.Count() == 0) return 0;
+    const size_t index = sequence % replay.Count();
+    const size_t bytes = std::min<size_t>(replay.FrameBytes(index), format.sizeImage);
+    std::memcpy(target, replay.Frame(index), bytes);
+    return static_cast<uint32_t>(bytes);
 }
 
 }  // namespace
@@ -260,6 +271,7 @@ SimulatedStream::Clock::duration SimulatedStream::FrameInterval() const {
 }
 
 void SimulatedStream::RunFrames() {
+    const ReplayFrames* replay = camera.definition.replay.get();
     std::unique_lock state(camera.stateLock);
     Clock::time_point last = Clock::now();
     while (!stopFrames) {
@@ -289,8 +301,10 @@ void SimulatedStream::RunFrames() {
         }
 
         state.unlock();
-        const uint32_t used = RenderTestPattern(
-            frameFormat, static_cast<int>(frameSequence % kSimulatedBarPhases), damage, buffer.area.Data());
+        const uint32_t used =
+            replay ? CopyReplayFrame(*replay, frameSequence, frameFormat, buffer.area.Data())
+                   : RenderTestPattern(frameFormat, static_cast<int>(frameSequence % kSimulatedBarPhases),
+                                       damage, buffer.area.Data());
         state.lock();
         if (stopFrames) break;
         buffer.where = Where::Done;

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+#include <linux/videodev2.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/module_folder.h"
+#include "capture/capture_video.h"
+#include "capture/frame_sink.h"
+#include "capture/wifi_device_proxy.h"
+#include "config/registry_hive.h"
+#include "config/setting_param_manage.h"
+#include "dispatch/photo_saver.h"
+#include "dispatch/recording_control.h"
+#include "dispatch/sample_grabber_cb.h"
+#include "dispatch/viewer_stand_ins.h"
+#include "imaging/rotate_sample_imp.h"
+#include "localization/localizable_string.h"
+#include "media/saving_loaction_manage.h"
+#include "simulation/simulated_camera.h"
+#include "simulation/simulated_replay.h"
+#include "support/replay_media.h"
+#include "support/sandbox.h"
+
+namespace orvane {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ReplayColour;
+using test::WaitUntil;
+
+constexpr int kWidth = 160;
+constexpr int kHeight = 120;
+constexpr int kFrames = 5;
+
+// The replayed frame a picture shows: the test recording's colour nearest to the pixel (red, green,
+// blue), -1 when none is near.
+int FrameShown(const uint8_t* rgb) {
+    for (int i = 0; i < kFrames; ++i) {
+        const test::Rgb c = ReplayColour(i);
+        if (std::abs(rgb[0] - c.red) <= 24 && std::abs(rgb[1] - c.green) <= 24 &&
+            std::abs(rgb[2] - c.blue) <= 24)
+            return i;
+    }
+    return -1;
+}
+
+// Notes which replayed frame every converted frame shows, then hands it on to the dispatcher.
+class ShownFrames final : public IFrameSink {
+public:
+    explicit ShownFrames(IFrameSink& next) : next(next) {}
+    void SetFrameSize(int32_t width, int32_t height) override {
+        next.SetFrameSize(width, height);
+        std::lock_guard lock(shownLock);
+        this->width = width;
+        this->height = height;
+    }
+    HRESULT BufferCB(double sampleTime, uint8_t* bits, int32_t length) override {
+        {
+            std::lock_guard lock(shownLock);
+            const uint8_t* bgr = bits + (static_cast<size_t>(height / 2) * width + width / 2) * 3;
+            const uint8_t rgb[3] = {bgr[2], bgr[1], bgr[0]};
+            shown.push_back(FrameShown(rgb));
+        }
+        return next.BufferCB(sampleTime, bits, length);
+    }
+    std::vector<int> Shown() const {
+        std::lock_guard lock(shownLock);
+        return shown;
+    }
+
+private:
+    IFrameSink& next;
+    mutable std::mutex shownLock;  // guards everything below
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<int> shown;
+};
+
+// The capture object and the dispatcher over the replay camera, writing below a sandbox.
+class ReplayCaptureTest : public ::testing::Test {
+protected:
+    ReplayCaptureTest()
+        : hive(box.ConfigHome() + "/zentrova/settings.conf", GetModuleFolder() + "Resource/factory.conf"),
+          settings(&hive),
+          locations(&settings),
+          strings(&settings, GetModuleFolder()),
+          link(&settings, WifiLinkLimits{100ms, 200ms, 3000ms}) {
+        CRegistryHive::SetCurrentUser(&hive);
+        test::MakeFolders(box / "media");
+        CSettingParam param = settings.GetUsingParam();
+        param.SetResourcesPath(box / "media");
+        param.wifideviceip = (127u << 24) | (202u << 16) | (static_cast<uint32_t>(getpid()) & 0xFFFF);
+        param.movieformat = 7;
+        settings.SetUsingParam(param);
+        locations.CreateResourceFolders();
+        g_previewGrabber.SetServices({&rotation, &settings, &locations, &saver});
+        g_previewGrabber.owner = &viewer;
+        saver.Start(&viewer);
+    }
+    ~ReplayCaptureTest() override {
+        capture.reset();
+        saver.Stop();
+        g_previewGrabber.owner = nullptr;
+        g_previewGrabber.SetServices({});
+        CRegistryHive::SetCurrentUser(nullptr);
+    }
+
+    // Starts the preview of a replay of `file` at 30 frames per second.
+    void StartReplay(const std::string& file) {
+        std::string error;
+        auto frames = LoadReplayFrames(file, error);
+        ASSERT_NE(frames, nullptr) << error;
+        sim = std::make_unique<SimulatedDeviceFile>(
+            std::vector<SimulatedCameraDefinition>{SimulatedCameraDefinition::ReplayCamera(
+                SimulatedCameraDefinition::UsbCamera("USB Microscope", "0c45", "6366", "ORV0001", "1"),
+                frames, 30)});
+        capture = std::make_unique<CCaptureVideo>(
+            CaptureVideoServices{sim.get(), &link, &strings, &hive, &sink, nullptr, &recorder});
+        capture->SetViewer(&viewer);
+        CaptureResolution request;  // no preference: the camera's one size
+        ASSERT_EQ(capture->StartPreview(0, nullptr, request), S_OK);
+        EXPECT_EQ(request.width, kWidth);
+        EXPECT_EQ(request.height, kHeight);
+        EXPECT_EQ(capture->StreamingPixelFormat(), frames->pixelFormat);
+    }
+
+    test::Sandbox box;
+    test::AlertRecorder alerts;
+    CRegistryHive hive;
+    CSettingParamManage settings;
+    CSavingLoactionManage locations;
+    CLocalizableString strings;
+    CWifiDeviceProxy link;
+    RotateSampleImp rotation;
+    test::CaptureTestViewer viewer;
+    CRecordingControl recorder{&settings, &viewer};
+    CPhotoSaver saver{PhotoSaverServices{&settings, &locations, &strings}};
+    ShownFrames sink{g_previewGrabber};
+    std::unique_ptr<SimulatedDeviceFile> sim;
+    std::unique_ptr<CCaptureVideo> capture;
+};
+
+TEST_F(ReplayCaptureTest, ReplayedFramesReachTheDispatcherInOrderAndAPhotoHasTheFilesSize) {
+    std::vector<std::string> jpegs, yuyv;
+    for (int i = 0; i < kFrames; ++i) {
+        jpegs.push_back(test::FlatJpeg(kWidth, kHeight, ReplayColour(i)));
+        yuyv.push_back(test::FlatYuyv(kWidth, kHeight, ReplayColour(i)));
+    }
+    ASSERT_TRUE(test::WriteFile(box / "cam.mjpeg", jpegs[0] + jpegs[1] + jpegs[2] + jpegs[3] + jpegs[4]));
+    ASSERT_TRUE(test::WriteVideoFile(box / "yuyv.mkv", "matroska", true, kWidth, kHeight, 30, yuyv));
+    for (const char* file : {"cam.mjpeg", "yuyv.mkv"}) {
+        SCOPED_TRACE(file);
+        StartReplay(box / file);
+        const size_t seen = sink.Shown().size();
+        ASSERT_TRUE(WaitUntil([&] { return sink.Shown().size() >= seen + 2 * kFrames + 1; }));
+
+        // Each frame shows the file's next one, from the first again after the last; a frame the camera
+        // made while no buffer was free is missing, as from a real camera.
+        const std::vector<int> shown = sink.Shown();
+        const bool lost = capture->GetCaptureStats().lost > 0;
+        for (size_t i = seen; i < shown.size(); ++i) {
+            ASSERT_GE(shown[i], 0) << i;
+            if (i > seen && !lost) EXPECT_EQ(shown[i], (shown[i - 1] + 1) % kFrames) << i;
+        }
+
+        // A photo of the replay decodes to the file's frame size.
+        const std::vector<std::string> before = test::ListFolder(box / "media/zentrova/Single Shots");
+        const size_t done = viewer.Count(WM_SHOT_DONE);
+        viewer.state.shotPending = 1;
+        ASSERT_TRUE(WaitUntil([&] { return viewer.Count(WM_SHOT_DONE) > done; }));
+        std::string photo;
+        for (const std::string& name : test::ListFolder(box / "media/zentrova/Single Shots")) {
+            if (std::find(before.begin(), before.end(), name) == before.end())
+                photo = test::ReadFile(box / ("media/zentrova/Single Shots/" + name));
+        }
+        ASSERT_FALSE(photo.empty());
+        tjhandle decoder = tjInitDecompress();
+        int width = 0, height = 0, subsampling = 0, colourspace = 0;
+        EXPECT_EQ(tjDecompressHeader3(decoder, reinterpret_cast<unsigned char*>(photo.data()), photo.size(),
+                                      &width, &height, &subsampling, &colourspace),
+                  0);
+        tjDestroy(decoder);
+        EXPECT_EQ(width, kWidth);
+        EXPECT_EQ(height, kHeight);
+        capture->StopPreview();
+    }
+}
+
+}  // namespace
+}  // namespace orvane
