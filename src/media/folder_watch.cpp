@@ -95,6 +95,7 @@ void CFolderWatch::Stop() {
     // The counter cannot overflow here, so the write does not fail on a valid eventfd.
     [[maybe_unused]] ssize_t written = ::write(wakeFd.Get(), &one, sizeof one);
     watchThread.join();
+    watching.store(false, std::memory_order_release);
     wakeFd.Reset();
     std::lock_guard guard(requestLock);
     injected.clear();
@@ -116,6 +117,7 @@ void CFolderWatch::WatchThreadProc(std::string root) {
     while (watchedRoot.size() > 1 && watchedRoot.back() == '/') watchedRoot.pop_back();
     inotifyFd.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     if (inotifyFd.Get() >= 0 && !watchedRoot.empty()) ArmRoot();
+    watching.store(true, std::memory_order_release);
 
     alignas(inotify_event) char buffer[kReadBufferSize];
     while (rootWatch >= 0 || wayWatch >= 0) {

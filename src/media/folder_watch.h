@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -68,6 +69,9 @@ public:
     // which decodes them exactly as if the kernel had delivered them. Records naming a watch that does
     // not exist are skipped; a truncated record ends the buffer. For tests; no effect when not running.
     void InjectEvents(std::vector<char> events);
+    // True once the thread has set its watches up (or found the root missing and waits for it):
+    // changes made from then on are seen. Any thread.
+    bool Watching() const { return watching.load(std::memory_order_acquire); }
 
 private:
     struct PendingMove {
@@ -93,6 +97,7 @@ private:
 
     BlockReceiver receiver;
     std::thread watchThread;
+    std::atomic<bool> watching{false};
     UniqueFd wakeFd;  // eventfd: counts stop and injection requests
 
     std::mutex requestLock;  // guards stopRequested and injected

@@ -102,6 +102,8 @@ public:
     // The storage root the current watch was started on.
     std::string GetWatchedRoot() const;
 
+    // True once changes on disk below the root are seen. Any thread.
+    bool Watching() const { return watch.Watching(); }
     // Hands raw inotify records to the watch thread as if the kernel had delivered them. For tests.
     void InjectWatchEvents(std::vector<char> events);
 
