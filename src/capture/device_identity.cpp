@@ -100,13 +100,13 @@ std::vector<CaptureDevice> CDeviceIdentity::ListCaptureDevices() {
         NodeFacts facts;
         if (node.node.empty()) continue;
         if (!Query(node.node, facts)) {
-            // A camera we may not open for want of permission is still a camera: listed from what udev
-            // knows, so that opening it can say what is wrong. Only the open's own error counts; a node
-            // that opened and then failed its questions is no camera. A node busy for a moment (as
-            // nodes are while they appear and go) is not listed: the list must be the same from one
-            // look to the next, since a camera is chosen by its place in it.
-            const int error = facts.openError;
-            if (error != EACCES && error != EPERM) continue;
+            // A camera that cannot be opened now is still a camera: listed from what udev knows, so
+            // that choosing it says what is wrong (no permission, a program that holds it alone) or,
+            // when it was only still being set up after its arrival, simply opens then. Leaving it out
+            // would hide a camera just plugged in until the next arrival. Only the open's own error
+            // counts; a node that opened and then failed its questions is no camera. A camera is bound
+            // by the identity it had in the list, so two looks that differ choose no wrong camera.
+            if (facts.openError == 0) continue;
             facts = NodeFacts{};
             facts.card = node.Property("ID_V4L_PRODUCT");
             facts.capture = node.Property("ID_V4L_CAPABILITIES").find(":capture:") != std::string::npos;

@@ -232,7 +232,9 @@ TEST(DeviceMonitor, ACameraThatCannotBeQuestionedOnArrivalIsStillReported) {
     EXPECT_EQ(events[0].action, "add");
     EXPECT_EQ(events[0].node, camera.VideoNode());
 
-    // Once it answers, the list has it; its removal is reported like any camera's.
+    // Where udev knows it, the list has it while it cannot be opened, so that the viewer, listing on
+    // this arrival, does not lose it; once it answers, the list has it in any case.
+    EXPECT_EQ(CDeviceIdentity(sim).ListCaptureDevices().size(), 1u);
     camera.SetOpenError(0);
     EXPECT_EQ(CDeviceIdentity(device).ListCaptureDevices().size(), 1u);
     camera.Unplug();

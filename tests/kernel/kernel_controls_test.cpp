@@ -151,13 +151,16 @@ TEST_F(KernelControlsTest, SameSerialCamerasKeepTheirControlsAfterReplugInTheOth
     std::string second = RigDevices::PlugCamera("cam2", 1, kMicroscopeSerial);
     ASSERT_FALSE(second.empty());
 
+    // Both are in the list made at once after the second arrived, each under the identity of its port.
     DeviceList list;
     capture->EnumDevices(list);
-    EXPECT_EQ(list[IndexOf(microscope)].devicePath,
-              std::string(kMicroscopeIdentity) + "#platform-dummy_hcd.0-usb-0:1:1.0");
-    EXPECT_EQ(list[IndexOf(second)].devicePath,
-              std::string(kMicroscopeIdentity) + "#platform-dummy_hcd.1-usb-0:1:1.0");
-    EXPECT_NE(list[IndexOf(microscope)].friendlyName, list[IndexOf(second)].friendlyName);
+    const int32_t first = IndexIn(list, microscope);
+    const int32_t other = IndexIn(list, second);
+    ASSERT_GE(first, 0);
+    ASSERT_GE(other, 0);
+    EXPECT_EQ(list[first].devicePath, std::string(kMicroscopeIdentity) + "#platform-dummy_hcd.0-usb-0:1:1.0");
+    EXPECT_EQ(list[other].devicePath, std::string(kMicroscopeIdentity) + "#platform-dummy_hcd.1-usb-0:1:1.0");
+    EXPECT_NE(list[first].friendlyName, list[other].friendlyName);
 
     ASSERT_EQ(Start(microscope, {1280, 720, kMjpg, false}), S_OK);
     ASSERT_TRUE(capture->SetControl(V4L2_CID_BRIGHTNESS, 10));

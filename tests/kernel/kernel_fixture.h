@@ -84,11 +84,23 @@ protected:
         return -1;
     }
 
+    // The index in `listed` of the camera at `node`, found by its identity; -1 when it is not there.
+    static int32_t IndexIn(const DeviceList& listed, const std::string& node) {
+        std::string identity;
+        for (const CaptureDevice& device : CDeviceIdentity(RealDeviceFile()).ListCaptureDevices()) {
+            if (device.node == node) identity = device.devicePath;
+        }
+        for (const auto& [index, entry] : listed) {
+            if (!identity.empty() && entry.devicePath == identity) return index;
+        }
+        return -1;
+    }
+
     // Lists the cameras, as the viewer does, and starts the one at `node` by its place in that list.
     HRESULT Start(const std::string& node, CaptureResolution request) {
         DeviceList listed;
         capture->EnumDevices(listed);
-        const int32_t index = IndexOf(node);
+        const int32_t index = IndexIn(listed, node);
         if (index < 0) return E_FAIL;
         lastRequest = request;
         return capture->StartPreview(index, nullptr, lastRequest);
