@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -40,9 +41,15 @@ bool RigDevices::Run(const std::string& command, std::string* output) {
 }
 
 std::string RigDevices::PlugCamera(const std::string& name, int controller, const std::string& serial) {
+    const std::string plug = GadgetScript() + " plug " + name + " " + std::to_string(controller) + " " + serial;
     std::string node;
-    if (!Run(GadgetScript() + " plug " + name + " " + std::to_string(controller) + " " + serial, &node)) return "";
-    return node;
+    if (Run(plug, &node)) return node;
+    // The emulated bus itself sometimes drops a gadget a moment after binding it, after much plugging
+    // (the host sees it connect and disconnect before any request): that is the rig, not the camera
+    // code under test, so the cable is pulled and put in once more, and the log says so.
+    std::fprintf(stderr, "rig: %s did not come up on dummy_udc.%d; plugging it in again\n", name.c_str(), controller);
+    UnplugCamera(name);
+    return Run(plug, &node) ? node : "";
 }
 
 bool RigDevices::UnplugCamera(const std::string& name) { return Run(GadgetScript() + " unplug " + name); }
