@@ -86,7 +86,6 @@ click_du() {
   cx=$(awk -v x="$1" -v w="$3" -v W="$win_w" 'BEGIN { printf "%d", (x + w / 2) * W / 699 }')
   cy=$(awk -v y="$2" -v h="$4" 'BEGIN { printf "%d", (y + h / 2) * 1.625 }')
   xdotool mousemove --sync $((win_x + cx)) $((win_y + cy))
-  sleep 0.3
   xdotool click 1
 }
 
@@ -140,13 +139,11 @@ run_language() {  # en | zh
   local tries
   for tries in 1 2 3; do
     xdotool mousemove --sync $((win_x + win_w - 16)) $((win_y + win_h - 14))
-    sleep 0.3
     xdotool click 1
     wait_for 5 is_full && break
   done
   is_full || fail "not in the window manager's full-screen state: $(xprop -id "$window" _NET_WM_STATE) ${WIDTH}x${HEIGHT} at $X,$Y"
   wait_steady 10 place "$window"
-  sleep 1  # the picture settles: this is only for the photograph
   shoot "fullscreen-$lang"
   xdotool windowfocus --sync "$window" 2>/dev/null
   xdotool key Escape
@@ -174,12 +171,10 @@ run_language() {  # en | zh
   geometry "$dialog"
   # The folder text (as laid out at 649 x 481), then the browse button after it.
   xdotool mousemove --sync $((X + 250 * WIDTH / 649)) $((Y + 348 * HEIGHT / 481))
-  sleep 0.3
   xdotool click 1
   xdotool key Tab space
   wait_for 10 find_named "$chooser_title" || fail "the folder chooser \"$chooser_title\" did not open"
   wait_steady 10 place "$(find_named "$chooser_title")"
-  sleep 1
   shoot "filedialog-$lang"
   kill "$demo_pid"
   wait "$demo_pid" 2>/dev/null
