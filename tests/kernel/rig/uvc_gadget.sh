@@ -97,6 +97,8 @@ make_gadget() {  # name serial product-id
 # its interface.
 node_below() {
   local v dev
+  # No USB device yet: an empty path would match every node (vivid's among them).
+  [ -n "$1" ] || return 1
   for v in /sys/class/video4linux/video*; do
     [ -e "$v" ] || continue
     dev=$(readlink -f "$v/device")
