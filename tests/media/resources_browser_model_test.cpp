@@ -550,6 +550,8 @@ TEST_F(FolderWatchTest, MissingRootIsWaitedForWithoutPolling) {
     MakeFolders(Singles());
     ASSERT_TRUE(WaitUntil([&] { return IsWatched(Root()) && IsWatched(Singles()); }));
     EXPECT_FALSE(IsWatched(box.Path()));
+    // The watches stand a moment before the block that says so is handed on.
+    EXPECT_TRUE(WaitUntil([&] { return LostBlocks() == 1; }));
     EXPECT_EQ(LostBlocks(), 1);
     watch.Stop();
 }
