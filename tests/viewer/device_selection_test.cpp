@@ -225,9 +225,10 @@ public:
         armed.clear();
         changed.notify_all();
     }
+    // Waiting and not let go yet: once released, the open may take a while to wake up.
     bool Waiting() {
         std::lock_guard guard(lock);
-        return waiting;
+        return waiting && !armed.empty();
     }
     bool TimedOut() {
         std::lock_guard guard(lock);
