@@ -37,6 +37,8 @@ constexpr uint64_t kUnitsPerSecond = 10000000;  // frame intervals are compared 
 constexpr int64_t kStallFramePeriods = 5;
 constexpr int64_t kMinStallMs = 500;
 constexpr int64_t kFirstFrameMs = 3000;
+// A timed shot due within this long (or three frame periods, if longer) makes frames whole again.
+constexpr int64_t kMinLookaheadMs = 100;
 constexpr int32_t kRecordingFallbackFps = 12;
 // Frames in a row that could not be used before the user is told: a second's worth at the
 // negotiated rate, never fewer than kMinUnreadableFrames; kUnreadableFramesNoRate without a rate.
@@ -120,10 +122,12 @@ public:
     std::vector<Mapped> buffers;
     CFrameConverter converter;  // capture thread only once it runs
     std::vector<uint8_t> bgr;   // capture thread only once it runs
+    std::vector<uint8_t> view;  // a frame converted at the size it is shown at; capture thread only
     uint32_t pixelFormat = 0;
     int32_t width = 0;
     int32_t height = 0;
     int64_t stallMs = kMinStallMs;                      // frames missing this long count as a stall
+    int64_t lookaheadMs = kMinLookaheadMs;              // how far ahead a frame may be wanted whole
     int64_t unreadableLimit = kUnreadableFramesNoRate;  // unusable frames in a row that are reported
     CStillButton still;
 };
@@ -418,6 +422,7 @@ HRESULT CCaptureVideo::StartPreview(int32_t index, void* /*host*/, CaptureResolu
     device = &Device();
     statFrames = 0;
     statDelivered = 0;
+    statViewFrames = 0;
     statDropped = 0;
     statLost = 0;
     statCpuNs = 0;
@@ -458,6 +463,7 @@ HRESULT CCaptureVideo::StartPreview(int32_t index, void* /*host*/, CaptureResolu
             std::max<int64_t>(kMinStallMs, kStallFramePeriods * 1000 * frameRate.seconds / frameRate.frames);
         const int64_t perSecond = (int64_t{frameRate.frames} + frameRate.seconds - 1) / frameRate.seconds;
         s.unreadableLimit = std::max(kMinUnreadableFrames, perSecond);
+        s.lookaheadMs = std::max<int64_t>(kMinLookaheadMs, 3 * 1000 * frameRate.seconds / frameRate.frames);
     }
     BuildStillBranch(s.width, s.height);
     try {
@@ -547,6 +553,7 @@ void CCaptureVideo::CaptureLoop() {
     Stream& s = *stream;
     pollfd fds[2] = {{s.fd, POLLIN, 0}, {s.stopEvent, POLLIN, 0}};
     const auto length = static_cast<int32_t>(s.bgr.size());
+    const int64_t lookaheadMs = s.lookaheadMs;
     std::optional<uint32_t> lastSequence;
     int64_t unreadableRun = 0;  // frames in a row that could not be used
     // The stream is watched through poll's time-out: a frame pushes the deadline on; reaching it
@@ -596,17 +603,38 @@ void CCaptureVideo::CaptureLoop() {
         const size_t used = std::min<size_t>(buffer.bytesused, area.length);
         // A damaged frame is dropped and the stream goes on: one the driver flagged (uvcvideo does
         // for a payload it lost part of), one without data, one the converter refuses.
-        if (used != 0 && (buffer.flags & V4L2_BUF_FLAG_ERROR) == 0 &&
-            s.converter.Convert(static_cast<const uint8_t*>(area.start), used, s.bgr.data())) {
-            unreadableRun = 0;
-            if (framesUnreadable.exchange(false, std::memory_order_acq_rel) && framesUnreadableHandler)
-                framesUnreadableHandler();
+        const auto* data = static_cast<const uint8_t*>(area.start);
+        const bool usable = used != 0 && (buffer.flags & V4L2_BUF_FLAG_ERROR) == 0;
+        // A frame nobody may save is converted only at the size it is shown at; the question is asked
+        // before each frame, so the first frame an action wants is whole.
+        int32_t viewWidth = 0;
+        int32_t viewHeight = 0;
+        mailbox.ViewSize(viewWidth, viewHeight);
+        const bool viewOnly = usable && viewWidth > 0 && !s.still.WantsFrame() &&
+                              (services.previewSink == nullptr || !services.previewSink->NeedsWholeFrames(lookaheadMs));
+        bool converted = false;
+        if (viewOnly && s.converter.ViewSize(viewWidth, viewHeight, viewWidth, viewHeight)) {
+            int32_t w = 0;
+            int32_t h = 0;
+            converted = s.converter.ConvertForView(data, used, viewWidth, viewHeight, s.view, w, h);
+            if (converted) {
+                if (services.previewSink != nullptr) services.previewSink->TurnViewFrame(s.view.data(), w, h);
+                mailbox.Publish(s.view.data(), w, h);
+                statViewFrames.fetch_add(1, std::memory_order_relaxed);
+            }
+        } else if (usable && s.converter.Convert(data, used, s.bgr.data())) {
+            converted = true;
             if (s.still.WantsFrame()) s.still.OfferFrame(s.bgr.data(), length);
             const double sampleTime = static_cast<double>(buffer.timestamp.tv_sec) +
                                       static_cast<double>(buffer.timestamp.tv_usec) / 1e6;
             if (services.previewSink != nullptr)
                 services.previewSink->BufferCB(sampleTime, s.bgr.data(), length);
             mailbox.Publish(s.bgr.data(), s.width, s.height);
+        }
+        if (converted) {
+            unreadableRun = 0;
+            if (framesUnreadable.exchange(false, std::memory_order_acq_rel) && framesUnreadableHandler)
+                framesUnreadableHandler();
             statDelivered.fetch_add(1, std::memory_order_relaxed);
         } else {
             statDropped.fetch_add(1, std::memory_order_relaxed);
@@ -640,6 +668,7 @@ CaptureStats CCaptureVideo::GetCaptureStats() const {
     CaptureStats stats;
     stats.frames = statFrames.load(std::memory_order_relaxed);
     stats.delivered = statDelivered.load(std::memory_order_relaxed);
+    stats.viewFrames = statViewFrames.load(std::memory_order_relaxed);
     stats.dropped = statDropped.load(std::memory_order_relaxed);
     stats.lost = statLost.load(std::memory_order_relaxed);
     stats.threadCpuNs = statCpuNs.load(std::memory_order_relaxed);

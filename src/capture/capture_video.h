@@ -43,7 +43,8 @@ struct CaptureVideoServices {
 // The capture thread's account of its work since the preview started.
 struct CaptureStats {
     int64_t frames = 0;       // frames dequeued
-    int64_t delivered = 0;    // frames converted and handed to the dispatcher
+    int64_t delivered = 0;    // frames converted and shown (the whole ones also handed to the dispatcher)
+    int64_t viewFrames = 0;   // of those, frames converted only at the size the live pane shows
     int64_t dropped = 0;      // damaged frames skipped
     int64_t lost = 0;         // frames the camera made while no buffer was free (sequence gaps)
     int64_t threadCpuNs = 0;  // CPU time of the capture thread (CLOCK_THREAD_CPUTIME_ID)
@@ -207,6 +208,7 @@ private:
 
     std::atomic<int64_t> statFrames{0};
     std::atomic<int64_t> statDelivered{0};
+    std::atomic<int64_t> statViewFrames{0};
     std::atomic<int64_t> statDropped{0};
     std::atomic<int64_t> statLost{0};
     std::atomic<int64_t> statCpuNs{0};

@@ -3,6 +3,7 @@
 #include <linux/videodev2.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -173,6 +174,9 @@ bool CFrameConverter::Configure(uint32_t format, int frameWidth, int frameHeight
     padded.clear();
     scaleSource.clear();
     scaleTarget.clear();
+    viewSws.reset();
+    viewSwsWidth = viewSwsHeight = 0;
+    viewTarget.clear();
 
     const FormatInfo* info = FindFormat(format);
     if (info == nullptr || frameWidth <= 0 || frameHeight <= 0) return false;
@@ -232,6 +236,109 @@ bool CFrameConverter::Convert(const uint8_t* data, size_t size, uint8_t* output)
     return false;
 }
 
+namespace {
+
+// A view frame must save at least this share of the pixels to be worth its own path.
+constexpr int64_t kViewWorthPercent = 60;
+
+}  // namespace
+
+bool CFrameConverter::ViewSize(int viewWidth, int viewHeight, int& viewFrameWidth, int& viewFrameHeight) const {
+    if (!IsConfigured() || viewWidth <= 0 || viewHeight <= 0) return false;
+    int w = width;
+    int h = height;
+    switch (FindFormat(pixelFormat)->route) {
+        case Route::Jpeg:
+            // The decoder's own scales that skip most of the work: 1/2, 1/4, 1/8.
+            for (const int denominator : {2, 4, 8}) {
+                const int scaledWidth = (width + denominator - 1) / denominator;
+                const int scaledHeight = (height + denominator - 1) / denominator;
+                if (scaledWidth < viewWidth || scaledHeight < viewHeight) break;
+                w = scaledWidth;
+                h = scaledHeight;
+            }
+            break;
+        case Route::Swscale: {
+            // Its Bayer converter does not scale.
+            if (IsBayer(FindFormat(pixelFormat)->swsFormat)) return false;
+            // The frame's shape, just covering the view.
+            const double factor = std::max(static_cast<double>(viewWidth) / width,
+                                           static_cast<double>(viewHeight) / height);
+            if (factor >= 1.0) break;
+            w = std::clamp(static_cast<int>(std::ceil(width * factor)), 1, width);
+            h = std::clamp(static_cast<int>(std::ceil(height * factor)), 1, height);
+            break;
+        }
+        case Route::Rgb:
+        case Route::None:
+            return false;
+    }
+    if (int64_t{w} * h * 100 > int64_t{width} * height * kViewWorthPercent) return false;
+    viewFrameWidth = w;
+    viewFrameHeight = h;
+    return true;
+}
+
+bool CFrameConverter::ConvertForView(const uint8_t* data, size_t size, int viewWidth, int viewHeight,
+                                     std::vector<uint8_t>& output, int& outputWidth, int& outputHeight) {
+    if (data == nullptr) return false;
+    int w = 0;
+    int h = 0;
+    if (!ViewSize(viewWidth, viewHeight, w, h)) return false;
+    output.resize(static_cast<size_t>(w) * h * 3);
+    const bool converted = FindFormat(pixelFormat)->route == Route::Jpeg
+                               ? ConvertJpegForView(data, size, w, h, output.data())
+                               : ConvertSwscaleForView(data, size, w, h, output.data());
+    if (!converted) return false;
+    outputWidth = w;
+    outputHeight = h;
+    return true;
+}
+
+bool CFrameConverter::ConvertJpegForView(const uint8_t* data, size_t size, int outputWidth, int outputHeight,
+                                         uint8_t* output) {
+    if (!decoder) return false;
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
+    int jpegWidth = 0;
+    int jpegHeight = 0;
+    int subsampling = 0;
+    int colorspace = 0;
+    const auto length = static_cast<unsigned long>(size);
+    if (tjDecompressHeader3(decoder.get(), data, length, &jpegWidth, &jpegHeight, &subsampling, &colorspace) != 0) {
+        ResetDecoder();
+        return false;
+    }
+    // A frame of the stream's size decodes straight at the view's scale; any other goes the long way.
+    if (jpegWidth != width || jpegHeight != height)
+        return ConvertJpegScaled(data, length, jpegWidth, jpegHeight, outputWidth, outputHeight, output);
+    return DecodeSucceeded(tjDecompress2(decoder.get(), data, length, output, outputWidth, outputWidth * 3,
+                                         outputHeight, TJPF_BGR, TJFLAG_BOTTOMUP));
+}
+
+bool CFrameConverter::ConvertSwscaleForView(const uint8_t* data, size_t size, int outputWidth, int outputHeight,
+                                            uint8_t* output) {
+    if (!viewSws || viewSwsWidth != outputWidth || viewSwsHeight != outputHeight) {
+        const FormatInfo* info = FindFormat(pixelFormat);
+        viewSws.reset(sws_getContext(width, height, info->swsFormat, outputWidth, outputHeight, AV_PIX_FMT_BGR24,
+                                     SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+        if (!viewSws || (info->fullRange && !UseFullRange(viewSws.get()))) {
+            viewSws.reset();
+            return false;
+        }
+        viewSwsWidth = outputWidth;
+        viewSwsHeight = outputHeight;
+    }
+    // Rows with room behind them, since the scaler may write a little past a row's end.
+    const size_t outputLine = static_cast<size_t>(outputWidth) * 3;
+    const size_t targetLine = outputLine + kTailPadding;
+    viewTarget.resize(targetLine * outputHeight + kTailPadding);
+    if (!RunSwscale(viewSws.get(), data, size, viewTarget.data(), targetLine, outputHeight)) return false;
+    for (int row = 0; row < outputHeight; ++row) {
+        std::memcpy(output + static_cast<size_t>(row) * outputLine, viewTarget.data() + row * targetLine, outputLine);
+    }
+    return true;
+}
+
 CFrameConverter::Planes CFrameConverter::PlanesOf(const uint8_t* data) const {
     Planes planes;
     size_t offsets[4] = {};
@@ -253,24 +360,33 @@ CFrameConverter::Planes CFrameConverter::PlanesOf(const uint8_t* data) const {
 }
 
 bool CFrameConverter::ConvertSwscale(const uint8_t* data, size_t size, uint8_t* output) {
+    const size_t outputLine = static_cast<size_t>(width) * 3;
+    const size_t targetLine = padded.empty() ? outputLine : paddedLine;
+    uint8_t* targetStart = padded.empty() ? output : padded.data();
+    if (!RunSwscale(sws.get(), data, size, targetStart, targetLine, height)) return false;
+    if (!padded.empty()) {
+        for (int row = 0; row < height; ++row) {
+            std::memcpy(output + row * outputLine, padded.data() + row * paddedLine, outputLine);
+        }
+    }
+    return true;
+}
+
+bool CFrameConverter::RunSwscale(SwsContext* context, const uint8_t* data, size_t size, uint8_t* target,
+                                 size_t targetLine, int targetHeight) {
     if (size < minimumSize) return false;
     const Planes planes = PlanesOf(data);
 
     // Writing from the last row upwards with a negative stride turns the picture bottom-up.
-    const size_t outputLine = static_cast<size_t>(width) * 3;
-    const size_t targetLine = padded.empty() ? outputLine : paddedLine;
-    uint8_t* targetStart = padded.empty() ? output : padded.data();
-    uint8_t* const target[4] = {targetStart + static_cast<size_t>(height - 1) * targetLine, nullptr, nullptr,
-                                nullptr};
+    uint8_t* const targets[4] = {target + static_cast<size_t>(targetHeight - 1) * targetLine, nullptr, nullptr,
+                                 nullptr};
     const int targetStrides[4] = {-static_cast<int>(targetLine), 0, 0, 0};
 
     // The scaler reads a little past the end of a row, which past the last rows of the frame may be
     // past the end of the buffer; those rows go through a copy with room behind every plane.
     const int split = height - tailRows;
     int converted = 0;
-    if (split > 0) {
-        converted += sws_scale(sws.get(), planes.data, planes.stride, 0, split, target, targetStrides);
-    }
+    if (split > 0) converted += sws_scale(context, planes.data, planes.stride, 0, split, targets, targetStrides);
     const uint8_t* tailPlanes[4] = {};
     uint8_t* copy = tail.data();
     for (int plane = 0; plane < planes.count; ++plane) {
@@ -287,18 +403,11 @@ bool CFrameConverter::ConvertSwscale(const uint8_t* data, size_t size, uint8_t* 
         tailPlanes[plane] = copy;
         copy += wanted + kTailPadding;
     }
-    converted += sws_scale(sws.get(), tailPlanes, planes.stride, split, tailRows, target, targetStrides);
-    if (converted != height) return false;
-
-    if (!padded.empty()) {
-        for (int row = 0; row < height; ++row) {
-            std::memcpy(output + row * outputLine, padded.data() + row * paddedLine, outputLine);
-        }
-    }
-    return true;
+    converted += sws_scale(context, tailPlanes, planes.stride, split, tailRows, targets, targetStrides);
+    return converted == targetHeight;
 }
 
-bool CFrameConverter::UseFullRange() {
+bool CFrameConverter::UseFullRange(SwsContext* context) {
     int* inverse = nullptr;
     int* table = nullptr;
     int sourceRange = 0;
@@ -306,11 +415,11 @@ bool CFrameConverter::UseFullRange() {
     int brightness = 0;
     int contrast = 0;
     int saturation = 0;
-    if (sws_getColorspaceDetails(sws.get(), &inverse, &sourceRange, &table, &targetRange, &brightness,
+    if (sws_getColorspaceDetails(context, &inverse, &sourceRange, &table, &targetRange, &brightness,
                                  &contrast, &saturation) < 0) {
         return false;
     }
-    return sws_setColorspaceDetails(sws.get(), inverse, 1, table, targetRange, brightness, contrast,
+    return sws_setColorspaceDetails(context, inverse, 1, table, targetRange, brightness, contrast,
                                     saturation) >= 0;
 }
 
@@ -357,7 +466,7 @@ bool CFrameConverter::PrepareSwscaleTarget(int sourceFormat) {
         sws.reset(sws_getContext(width, height, source, width, height, AV_PIX_FMT_BGR24, flags, nullptr,
                                  nullptr, nullptr));
         if (!sws) return false;
-        if (FindFormat(pixelFormat)->fullRange && !UseFullRange()) return false;
+        if (FindFormat(pixelFormat)->fullRange && !UseFullRange(sws.get())) return false;
         padded.clear();
         std::fill(trialOutput.begin(), trialOutput.end(), kCanary);
         if (!ConvertSwscale(trialFrame.data(), minimumSize, trialTarget)) return false;
@@ -389,7 +498,7 @@ bool CFrameConverter::ConvertJpeg(const uint8_t* data, size_t size, uint8_t* out
         return false;
     }
     if (jpegWidth != width || jpegHeight != height)
-        return ConvertJpegScaled(data, length, jpegWidth, jpegHeight, output);
+        return ConvertJpegScaled(data, length, jpegWidth, jpegHeight, width, height, output);
     return DecodeSucceeded(tjDecompress2(decoder.get(), data, length, output, width, width * 3, height,
                                          TJPF_BGR, TJFLAG_BOTTOMUP));
 }
@@ -398,7 +507,7 @@ bool CFrameConverter::ConvertJpeg(const uint8_t* data, size_t size, uint8_t* out
 // every frame): such a frame is decoded at the smallest of the decoder's scales that still covers
 // the stream's size, then scaled to it, so that every frame fits the stream.
 bool CFrameConverter::ConvertJpegScaled(const uint8_t* data, unsigned long length, int jpegWidth,
-                                        int jpegHeight, uint8_t* output) {
+                                        int jpegHeight, int targetWidth, int targetHeight, uint8_t* output) {
     if (jpegWidth <= 0 || jpegHeight <= 0 || jpegWidth > kMaxSide || jpegHeight > kMaxSide) return false;
     int decodedWidth = jpegWidth;
     int decodedHeight = jpegHeight;
@@ -407,7 +516,7 @@ bool CFrameConverter::ConvertJpegScaled(const uint8_t* data, unsigned long lengt
     for (int i = 0; factors != nullptr && i < count; ++i) {
         const int w = TJSCALED(jpegWidth, factors[i]);
         const int h = TJSCALED(jpegHeight, factors[i]);
-        if (w >= width && h >= height && int64_t{w} * h < int64_t{decodedWidth} * decodedHeight) {
+        if (w >= targetWidth && h >= targetHeight && int64_t{w} * h < int64_t{decodedWidth} * decodedHeight) {
             decodedWidth = w;
             decodedHeight = h;
         }
@@ -418,21 +527,21 @@ bool CFrameConverter::ConvertJpegScaled(const uint8_t* data, unsigned long lengt
                                        static_cast<int>(sourceLine), decodedHeight, TJPF_BGR, 0))) {
         return false;
     }
-    scaler.reset(sws_getCachedContext(scaler.release(), decodedWidth, decodedHeight, AV_PIX_FMT_BGR24, width,
-                                      height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    scaler.reset(sws_getCachedContext(scaler.release(), decodedWidth, decodedHeight, AV_PIX_FMT_BGR24, targetWidth,
+                                      targetHeight, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!scaler) return false;
     // Top-down into rows with room behind them, then turned bottom-up row by row.
-    const size_t outputLine = static_cast<size_t>(width) * 3;
+    const size_t outputLine = static_cast<size_t>(targetWidth) * 3;
     const size_t targetLine = outputLine + kTailPadding;
-    scaleTarget.resize(targetLine * height + kTailPadding);
+    scaleTarget.resize(targetLine * targetHeight + kTailPadding);
     const uint8_t* const source[4] = {scaleSource.data(), nullptr, nullptr, nullptr};
     const int sourceStrides[4] = {static_cast<int>(sourceLine), 0, 0, 0};
     uint8_t* const target[4] = {scaleTarget.data(), nullptr, nullptr, nullptr};
     const int targetStrides[4] = {static_cast<int>(targetLine), 0, 0, 0};
-    if (sws_scale(scaler.get(), source, sourceStrides, 0, decodedHeight, target, targetStrides) != height)
+    if (sws_scale(scaler.get(), source, sourceStrides, 0, decodedHeight, target, targetStrides) != targetHeight)
         return false;
-    for (int row = 0; row < height; ++row) {
-        std::memcpy(output + static_cast<size_t>(height - 1 - row) * outputLine,
+    for (int row = 0; row < targetHeight; ++row) {
+        std::memcpy(output + static_cast<size_t>(targetHeight - 1 - row) * outputLine,
                     scaleTarget.data() + static_cast<size_t>(row) * targetLine, outputLine);
     }
     return true;

@@ -49,6 +49,18 @@ public:
     // it. The caller drops a refused frame and goes on with the next one.
     bool Convert(const uint8_t* data, size_t size, uint8_t* output);
 
+    // The size a frame only shown in a view of viewWidth x viewHeight pixels is converted to: the
+    // smallest that still covers the view, keeping the frame's shape. MJPG goes by the decoder's own
+    // scales (1/2, 1/4, 1/8), the swscale formats to the exact size. False when no smaller size
+    // helps (the view is about as large as the frame, a format copied as it is, a view of no size).
+    bool ViewSize(int viewWidth, int viewHeight, int& viewFrameWidth, int& viewFrameHeight) const;
+
+    // Converts one captured buffer for a view, as Convert does (BGR24, rows bottom-up, the same checks
+    // on the frame), into a frame of the size ViewSize gave for this view: `output` is resized to it.
+    // False for a frame Convert would refuse, and when ViewSize gives no smaller size.
+    bool ConvertForView(const uint8_t* data, size_t size, int viewWidth, int viewHeight,
+                        std::vector<uint8_t>& output, int& outputWidth, int& outputHeight);
+
 private:
     struct Planes {
         const uint8_t* data[4] = {};
@@ -63,12 +75,21 @@ private:
 
     Planes PlanesOf(const uint8_t* data) const;
     bool PrepareSwscaleTarget(int sourceFormat);  // an AVPixelFormat
-    // Makes `sws` read samples over their whole range (0 = black, the largest value = white).
-    bool UseFullRange();
+    // Makes `context` read samples over their whole range (0 = black, the largest value = white).
+    static bool UseFullRange(SwsContext* context);
     bool ConvertSwscale(const uint8_t* data, size_t size, uint8_t* output);
+    // Runs `context` over a whole frame, writing targetHeight rows bottom-up from `target` on, each
+    // targetLine bytes long; the last rows go through the tail copy.
+    bool RunSwscale(SwsContext* context, const uint8_t* data, size_t size, uint8_t* target, size_t targetLine,
+                    int targetHeight);
+    bool ConvertSwscaleForView(const uint8_t* data, size_t size, int outputWidth, int outputHeight,
+                               uint8_t* output);
     bool ConvertJpeg(const uint8_t* data, size_t size, uint8_t* output);
+    bool ConvertJpegForView(const uint8_t* data, size_t size, int outputWidth, int outputHeight, uint8_t* output);
+    // Decodes a JPEG at the smallest of the decoder's scales that covers targetWidth x targetHeight and
+    // scales it to exactly that size, bottom-up into `output`.
     bool ConvertJpegScaled(const uint8_t* data, unsigned long length, int jpegWidth, int jpegHeight,
-                           uint8_t* output);
+                           int targetWidth, int targetHeight, uint8_t* output);
     // Whether the last decode gave a whole picture: no error, and no warning of missing data.
     bool DecodeSucceeded(int result);
     bool ConvertRgb(const uint8_t* data, size_t size, uint8_t* output) const;
@@ -88,6 +109,10 @@ private:
     SwsContextPtr scaler;              // JPEGs of another size to the stream's
     std::vector<uint8_t> scaleSource;  // such a JPEG decoded, top-down, rows with room behind them
     std::vector<uint8_t> scaleTarget;  // scaled to the stream's size, the same way
+    SwsContextPtr viewSws;             // the swscale formats straight to a view's size
+    int viewSwsWidth = 0;
+    int viewSwsHeight = 0;
+    std::vector<uint8_t> viewTarget;  // rows with room behind them for viewSws
 };
 
 }  // namespace orvane

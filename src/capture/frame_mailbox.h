@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -36,7 +37,24 @@ public:
     // Any thread. Empties the slot (the next Publish notifies again).
     void Clear();
 
+    // The size in pixels the frames are shown at, which the window code states (0 x 0: not known, or
+    // frames are wanted whole). The capture thread may publish smaller frames that still cover it.
+    void SetViewSize(int32_t width, int32_t height) {
+        viewSize.store(Pack(width, height), std::memory_order_relaxed);
+    }
+    void ViewSize(int32_t& width, int32_t& height) const {
+        const uint64_t packed = viewSize.load(std::memory_order_relaxed);
+        width = static_cast<int32_t>(packed >> 32);
+        height = static_cast<int32_t>(packed & 0xFFFFFFFFu);
+    }
+
 private:
+    static uint64_t Pack(int32_t width, int32_t height) {
+        if (width <= 0 || height <= 0) return 0;
+        return (uint64_t{static_cast<uint32_t>(width)} << 32) | static_cast<uint32_t>(height);
+    }
+
+    std::atomic<uint64_t> viewSize{0};
     FrameBuffer spare;  // capture thread only
 
     std::mutex slotLock;  // guards slot and full

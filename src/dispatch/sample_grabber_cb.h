@@ -45,6 +45,13 @@ public:
         height.store(newHeight);
     }
 
+    // Whether a frame arriving within `withinMs` may be saved: always for the snapshot button's
+    // instance; for the preview's while a photo is asked for, a recording runs, or a timed shot (or
+    // the series' end) falls due.
+    bool NeedsWholeFrames(int64_t withinMs) override;
+    // Turns a frame only shown by the queued rotation operations.
+    void TurnViewFrame(uint8_t* bits, int32_t frameWidth, int32_t frameHeight) override;
+
     // Writes the frame as a photo at the stored capture resolution; true when the file was written.
     bool SaveFrame(const std::string& path, const uint8_t* bits, int32_t length);
 

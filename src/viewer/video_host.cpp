@@ -26,9 +26,13 @@ CVideoHost::CVideoHost(QWidget* parent) : QWidget(parent) {
 CVideoHost::~CVideoHost() { Attach(nullptr); }
 
 void CVideoHost::Attach(CFrameMailbox* newMailbox) {
-    if (mailbox != nullptr) mailbox->SetNotify(nullptr);
+    if (mailbox != nullptr) {
+        mailbox->SetNotify(nullptr);
+        mailbox->SetViewSize(0, 0);
+    }
     mailbox = newMailbox;
     if (mailbox == nullptr) return;
+    StateViewSize();
     // Runs on the capture thread: post the wake-up and return.
     mailbox->SetNotify(
         [this] { QMetaObject::invokeMethod(this, &CVideoHost::TakeFrame, Qt::QueuedConnection); });
@@ -45,6 +49,27 @@ void CVideoHost::ClearPicture() {
 QImage CVideoHost::CurrentPicture() const {
     if (frame.Empty()) return {};
     return WrapFrame(frame).mirrored(false, true);
+}
+
+void CVideoHost::SetWholeFrames(bool whole) {
+    wholeFrames = whole;
+    StateViewSize();
+}
+
+void CVideoHost::StateViewSize() {
+    if (mailbox == nullptr) return;
+    if (wholeFrames) {
+        mailbox->SetViewSize(0, 0);
+        return;
+    }
+    const qreal ratio = devicePixelRatioF();
+    mailbox->SetViewSize(static_cast<int32_t>(std::lround(width() * ratio)),
+                         static_cast<int32_t>(std::lround(height() * ratio)));
+}
+
+void CVideoHost::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    StateViewSize();
 }
 
 void CVideoHost::TakeFrame() {

@@ -30,14 +30,21 @@ public:
     bool HasPicture() const { return !frame.Empty(); }
     // Frames taken from the mailbox since the host was made.
     int64_t FramesTaken() const { return framesTaken; }
-    // The newest picture, as the user sees it (rows top-down). Null when there is none.
+    // The newest picture, as the user sees it (rows top-down). Null when there is none. While no frame
+    // is being saved it may be smaller than the capture size, though never smaller than the pane.
     QImage CurrentPicture() const;
+    // Asks the capture thread for frames of the capture size again (true), or lets it convert them
+    // at the size shown (false, the default).
+    void SetWholeFrames(bool whole);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void TakeFrame();
+    // Tells the mailbox the size the picture is painted at, in device pixels.
+    void StateViewSize();
 
     CFrameMailbox* mailbox = nullptr;
     FrameBuffer frame;  // the newest frame, bottom-up BGR24
@@ -45,6 +52,7 @@ private:
     QImage scaled;  // frame as painted, at the widget's size
     bool scaledIsCurrent = false;
     int64_t framesTaken = 0;
+    bool wholeFrames = false;
 };
 
 }  // namespace orvane

@@ -647,5 +647,91 @@ TEST(FrameConverterTest, OtherYuvRgbAndBayerLayoutsGiveBottomUpBgr) {
     }
 }
 
+// --- frames only shown -------------------------------------------------------------------------
+
+TEST(FrameConverterTest, AViewIsCoveredByTheSmallestSizeTheFormatCanGive) {
+    struct Case {
+        uint32_t format;
+        int viewWidth, viewHeight;
+        int wantWidth, wantHeight;  // 0: no smaller size
+    };
+    const Case cases[] = {
+        // MJPG: the decoder's halves, quarters and eighths, never below the view.
+        {V4L2_PIX_FMT_MJPEG, 480, 270, 480, 270},
+        {V4L2_PIX_FMT_MJPEG, 481, 270, 960, 540},
+        {V4L2_PIX_FMT_MJPEG, 480, 271, 960, 540},
+        {V4L2_PIX_FMT_MJPEG, 100, 40, 240, 135},
+        {V4L2_PIX_FMT_MJPEG, 961, 300, 0, 0},
+        {V4L2_PIX_FMT_MJPEG, 3840, 2160, 0, 0},
+        // The swscale formats: the frame's shape, just covering the view.
+        {V4L2_PIX_FMT_YUYV, 480, 200, 480, 270},
+        {V4L2_PIX_FMT_NV12, 300, 270, 480, 270},
+        {V4L2_PIX_FMT_YUYV, 1800, 1000, 0, 0},  // hardly smaller: not worth it
+        // Copied as they come, or a Bayer pattern: always whole.
+        {V4L2_PIX_FMT_BGR24, 480, 270, 0, 0},
+        {V4L2_PIX_FMT_SGRBG8, 480, 270, 0, 0},
+        // No view.
+        {V4L2_PIX_FMT_MJPEG, 0, 270, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.format << std::dec << " view " << c.viewWidth << "x"
+                                        << c.viewHeight);
+        CFrameConverter converter;
+        ASSERT_TRUE(converter.Configure(c.format, 1920, 1080));
+        int w = -1, h = -1;
+        EXPECT_EQ(converter.ViewSize(c.viewWidth, c.viewHeight, w, h), c.wantWidth != 0);
+        if (c.wantWidth == 0) continue;
+        EXPECT_EQ(w, c.wantWidth);
+        EXPECT_EQ(h, c.wantHeight);
+    }
+}
+
+TEST(FrameConverterTest, FramesForAViewShowThePictureAndAreCheckedLikeWholeOnes) {
+    constexpr int kW = 320;
+    constexpr int kH = 240;
+    for (uint32_t format : {V4L2_PIX_FMT_MJPEG, V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_UYVY, V4L2_PIX_FMT_NV12,
+                            V4L2_PIX_FMT_YUV420}) {
+        for (uint32_t bytesPerLine : {0u, 1000u}) {
+            if (bytesPerLine != 0 && format != V4L2_PIX_FMT_YUYV) continue;
+            SCOPED_TRACE(testing::Message() << std::hex << format << std::dec << " line " << bytesPerLine);
+            const std::vector<uint8_t> frame = RedOverBlue(format, kW, kH, bytesPerLine);
+            CFrameConverter converter;
+            ASSERT_TRUE(converter.Configure(format, kW, kH, bytesPerLine));
+            // A frame that ends where its buffer ends is never read past.
+            GuardedArea input(frame.size());
+            std::memcpy(input.data, frame.data(), frame.size());
+            std::vector<uint8_t> view;
+            int w = 0, h = 0;
+            for (const int viewWidth : {80, 100, 37}) {
+                ASSERT_TRUE(converter.ConvertForView(input.data, frame.size(), viewWidth, viewWidth * 3 / 4, view, w, h));
+                ASSERT_GE(w, viewWidth);
+                ASSERT_EQ(view.size(), static_cast<size_t>(w) * h * 3);
+                ExpectRedOverBlue(view.data(), format == V4L2_PIX_FMT_MJPEG ? 16 : 6, w, h, 2);
+            }
+            // The whole frame still converts between frames for a view.
+            std::vector<uint8_t> whole(converter.OutputSize());
+            ASSERT_TRUE(converter.Convert(input.data, frame.size(), whole.data()));
+            ExpectRedOverBlue(whole.data(), format == V4L2_PIX_FMT_MJPEG ? 12 : 3, kW, kH);
+            // Short frames are refused, as whole ones are (the last line needs no padding).
+            const size_t lastPadding = bytesPerLine == 0 ? 0 : bytesPerLine - kW * 2;
+            EXPECT_FALSE(converter.ConvertForView(
+                input.data, format == V4L2_PIX_FMT_MJPEG ? 100 : frame.size() - lastPadding - 1, 80, 60, view, w, h));
+        }
+    }
+    // A cut MJPG frame that ends in an end marker is refused at a view's scale too.
+    const std::vector<uint8_t> cut = Sample("cut_mjpeg_frame_ending_in_ffd9.jpg");
+    CFrameConverter converter;
+    ASSERT_TRUE(converter.Configure(V4L2_PIX_FMT_MJPEG, 160, 120));
+    std::vector<uint8_t> view;
+    int w = 0, h = 0;
+    EXPECT_FALSE(converter.ConvertForView(cut.data(), cut.size(), 40, 30, view, w, h));
+    // One of another size than the stream's comes out at the view's size all the same.
+    const std::vector<uint8_t> other = Sample("mjpeg_frame_of_another_size.jpg");
+    ASSERT_TRUE(converter.ConvertForView(other.data(), other.size(), 40, 30, view, w, h));
+    EXPECT_EQ(w, 40);
+    EXPECT_EQ(h, 30);
+    ExpectRedOverBlue(view.data(), 16, 40, 30, 2);
+}
+
 }  // namespace
 }  // namespace orvane

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/module_folder.h"
 #include "capture/capture_video.h"
 #include "capture/frame_sink.h"
@@ -71,10 +72,23 @@ public:
         }
         return next.BufferCB(sampleTime, bits, length);
     }
+    bool NeedsWholeFrames(int64_t withinMs) override { return next.NeedsWholeFrames(withinMs); }
+    // A frame only shown is noted as the replayed frame it shows plus kViewOnly.
+    void TurnViewFrame(uint8_t* bits, int32_t frameWidth, int32_t frameHeight) override {
+        {
+            std::lock_guard lock(shownLock);
+            const uint8_t* bgr = bits + (static_cast<size_t>(frameHeight / 2) * frameWidth + frameWidth / 2) * 3;
+            const uint8_t rgb[3] = {bgr[2], bgr[1], bgr[0]};
+            const int frame = FrameShown(rgb);
+            shown.push_back(frame < 0 ? frame : frame + kViewOnly);
+        }
+        next.TurnViewFrame(bits, frameWidth, frameHeight);
+    }
     std::vector<int> Shown() const {
         std::lock_guard lock(shownLock);
         return shown;
     }
+    static constexpr int kViewOnly = 100;
 
 private:
     IFrameSink& next;
@@ -114,7 +128,7 @@ protected:
     }
 
     // Starts the preview of a replay of `file` at 30 frames per second.
-    void StartReplay(const std::string& file) {
+    void StartReplay(const std::string& file, int width = kWidth, int height = kHeight) {
         std::string error;
         auto frames = LoadReplayFrames(file, error);
         ASSERT_NE(frames, nullptr) << error;
@@ -127,8 +141,8 @@ protected:
         capture->SetViewer(&viewer);
         CaptureResolution request;  // no preference: the camera's one size
         ASSERT_EQ(capture->StartPreview(0, nullptr, request), S_OK);
-        EXPECT_EQ(request.width, kWidth);
-        EXPECT_EQ(request.height, kHeight);
+        EXPECT_EQ(request.width, width);
+        EXPECT_EQ(request.height, height);
         EXPECT_EQ(capture->StreamingPixelFormat(), frames->pixelFormat);
     }
 
@@ -192,6 +206,101 @@ TEST_F(ReplayCaptureTest, ReplayedFramesReachTheDispatcherInOrderAndAPhotoHasThe
         EXPECT_EQ(height, kHeight);
         capture->StopPreview();
     }
+}
+
+// Counts, from `from` on, how many noted frames were whole and how many only shown; and checks that
+// every whole frame follows the frame before it, whether that one was shown only or whole.
+struct Timeline {
+    int whole = 0;
+    int viewOnly = 0;
+};
+Timeline Follow(const std::vector<int>& shown, size_t from, bool checkOrder) {
+    Timeline t;
+    for (size_t i = from; i < shown.size(); ++i) {
+        EXPECT_GE(shown[i], 0) << i;
+        const bool view = shown[i] >= ShownFrames::kViewOnly;
+        ++(view ? t.viewOnly : t.whole);
+        if (checkOrder && i > from && shown[i - 1] >= 0) {
+            EXPECT_EQ(shown[i] % ShownFrames::kViewOnly, (shown[i - 1] % ShownFrames::kViewOnly + 1) % kFrames) << i;
+        }
+    }
+    return t;
+}
+
+TEST_F(ReplayCaptureTest, FramesNobodySavesAreDecodedAtTheViewsSizeAndEveryActionGetsWholeFrames) {
+    constexpr int kLargeWidth = 640;
+    constexpr int kLargeHeight = 480;
+    std::string stream;
+    for (int i = 0; i < kFrames; ++i) stream += test::FlatJpeg(kLargeWidth, kLargeHeight, ReplayColour(i));
+    ASSERT_TRUE(test::WriteFile(box / "large.mjpeg", stream));
+    StartReplay(box / "large.mjpeg", kLargeWidth, kLargeHeight);
+    test::CaptureTestViewer& v = viewer;
+    auto lostSoFar = [&] { return capture->GetCaptureStats().lost; };
+
+    // A pane of a quarter of the width: the decoder's quarter scale, and only shown.
+    capture->LiveFrames().SetViewSize(kLargeWidth / 4, kLargeHeight / 4);
+    ASSERT_TRUE(WaitUntil([&] { return capture->GetCaptureStats().viewFrames >= 3; }));
+    FrameBuffer live;
+    ASSERT_TRUE(WaitUntil([&] { return capture->LiveFrames().Take(live) && live.Width() == kLargeWidth / 4; }));
+    EXPECT_EQ(live.Height(), kLargeHeight / 4);
+
+    // A photo: the frame right after the request is whole, and so is the photo.
+    size_t mark = sink.Shown().size();
+    int64_t lost = lostSoFar();
+    const size_t done = v.Count(WM_SHOT_DONE);
+    v.state.shotPending = 1;
+    ASSERT_TRUE(WaitUntil([&] { return v.Count(WM_SHOT_DONE) > done; }));
+    ASSERT_TRUE(WaitUntil([&] { return sink.Shown().size() >= mark + 4; }));
+    Timeline t = Follow(sink.Shown(), mark > 0 ? mark - 1 : 0, lostSoFar() == lost);
+    EXPECT_GE(t.whole, 1);
+    const std::vector<std::string> photos = test::ListFolder(box / "media/zentrova/Single Shots");
+    ASSERT_EQ(photos.size(), 1u);
+    std::string photo = test::ReadFile(box / ("media/zentrova/Single Shots/" + photos[0]));
+    tjhandle decoder = tjInitDecompress();
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    EXPECT_EQ(tjDecompressHeader3(decoder, reinterpret_cast<unsigned char*>(photo.data()), photo.size(), &width,
+                                  &height, &subsampling, &colourspace),
+              0);
+    tjDestroy(decoder);
+    EXPECT_EQ(width, kLargeWidth);
+    EXPECT_EQ(height, kLargeHeight);
+
+    // A timed series: its first shot at once, then frames are only shown until the next shot nears.
+    v.state.timedShotIntervalMs = 60000;
+    v.state.timedShotHours = 1.0f;
+    g_previewGrabber.ResetTimedSeries(NowMs());
+    v.state.timedShotRunning = 1;
+    ASSERT_TRUE(WaitUntil([&] { return g_previewGrabber.timedShotCount.load() == 1; }));
+    mark = sink.Shown().size();
+    ASSERT_TRUE(WaitUntil([&] { return sink.Shown().size() >= mark + 3; }));
+    t = Follow(sink.Shown(), mark, false);
+    EXPECT_GE(t.viewOnly, 2) << "frames between timed shots are only shown";
+    // The next shot falls due within a frame or two: frames are whole from before it is due.
+    mark = sink.Shown().size();
+    lost = lostSoFar();
+    g_previewGrabber.lastShotMs = NowMs() - 60000 + 60;
+    ASSERT_TRUE(WaitUntil([&] { return g_previewGrabber.timedShotCount.load() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return sink.Shown().size() >= mark + 3; }));
+    t = Follow(sink.Shown(), mark > 0 ? mark - 1 : 0, lostSoFar() == lost);
+    EXPECT_GE(t.whole, 1);
+    v.state.timedShotRunning = 0;
+
+    // A recording: every frame whole while it runs, from the first on.
+    mark = sink.Shown().size();
+    lost = lostSoFar();
+    v.state.recordingRunning = 1;
+    ASSERT_TRUE(WaitUntil([&] { return sink.Shown().size() >= mark + 6; }));
+    const std::vector<int> shown = sink.Shown();
+    t = Follow(shown, mark + 1, lostSoFar() == lost);
+    EXPECT_EQ(t.viewOnly, 0);
+    v.state.recordingRunning = 0;
+
+    // Without a view size every frame is whole again.
+    capture->LiveFrames().SetViewSize(0, 0);
+    const int64_t viewFrames = capture->GetCaptureStats().viewFrames;
+    ASSERT_TRUE(WaitUntil([&] { return capture->LiveFrames().Take(live) && live.Width() == kLargeWidth; }));
+    EXPECT_LE(capture->GetCaptureStats().viewFrames, viewFrames + 1);
+    capture->StopPreview();
 }
 
 }  // namespace

@@ -127,6 +127,50 @@ protected:
     }
 };
 
+// Which frames may be converted only at the size they are shown at: none that an action could save.
+TEST_F(GrabberFixture, WholeFramesAreAskedForWheneverAFrameMayBeSaved) {
+    constexpr int64_t kAhead = 100;
+    EXPECT_FALSE(preview.NeedsWholeFrames(kAhead));
+    EXPECT_TRUE(still.NeedsWholeFrames(kAhead)) << "every frame of the snapshot button is a photo";
+    viewer.state.shotPending = 1;
+    EXPECT_TRUE(preview.NeedsWholeFrames(kAhead));
+    viewer.state.shotPending = 0;
+    viewer.state.recordingRunning = 1;
+    EXPECT_TRUE(preview.NeedsWholeFrames(kAhead));
+    viewer.state.recordingRunning = 0;
+
+    // A one-minute series of one shot a second: the first frame, then each frame near a due shot.
+    const int64_t start = clock.NowMs();
+    viewer.state.timedShotIntervalMs = 1000;
+    viewer.state.timedShotHours = 1.0f / 60;
+    preview.ResetTimedSeries(start);
+    viewer.state.timedShotRunning = 1;
+    EXPECT_TRUE(preview.NeedsWholeFrames(kAhead));
+    Deliver(preview);
+    ASSERT_EQ(preview.timedShotCount.load(), 1);
+    clock.SetNowMs(start + 500);
+    EXPECT_FALSE(preview.NeedsWholeFrames(kAhead));
+    clock.SetNowMs(start + 950);
+    EXPECT_TRUE(preview.NeedsWholeFrames(kAhead)) << "due within the look-ahead";
+    clock.SetNowMs(start + 1000);
+    Deliver(preview);
+    ASSERT_EQ(preview.timedShotCount.load(), 2);
+    clock.SetNowMs(start + 1400);
+    EXPECT_FALSE(preview.NeedsWholeFrames(kAhead));
+    // An overdue shot wants every frame until it is taken.
+    clock.SetNowMs(start + 3500);
+    EXPECT_TRUE(preview.NeedsWholeFrames(kAhead));
+    // The series' end is noticed on a frame as well.
+    preview.lastShotMs = start + 59950;
+    preview.timedShotCount = 60;
+    clock.SetNowMs(start + 59960);
+    EXPECT_TRUE(preview.NeedsWholeFrames(kAhead));
+    viewer.state.timedShotRunning = 0;
+    EXPECT_FALSE(preview.NeedsWholeFrames(kAhead));
+    preview.owner = nullptr;
+    EXPECT_FALSE(preview.NeedsWholeFrames(kAhead));
+}
+
 TEST_F(TimedShotSchedule, SteadyFramesCatchUpWithTheSchedule) {
     std::vector<int64_t> times;
     for (int64_t t = 0; t < 8000; t += 400) times.push_back(t);
