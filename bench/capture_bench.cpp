@@ -128,4 +128,28 @@ void BM_ConvertYuyvToBgr_1080p(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertYuyvToBgr_1080p)->Unit(benchmark::kMillisecond);
 
+// A frame only shown, for a pane of the given width (and the frame's shape): read against the whole
+// conversions above.
+void ConvertForView(benchmark::State& state, uint32_t format, const std::vector<uint8_t>& frame) {
+    orvane::CFrameConverter converter;
+    if (!converter.Configure(format, kWidth, kHeight)) {
+        state.SkipWithError("Configure failed");
+        return;
+    }
+    const int viewWidth = static_cast<int>(state.range(0));
+    const int viewHeight = viewWidth * kHeight / kWidth;
+    std::vector<uint8_t> output;
+    int w = 0, h = 0;
+    for (auto _ : state) {
+        const bool converted = converter.ConvertForView(frame.data(), frame.size(), viewWidth, viewHeight, output, w, h);
+        benchmark::DoNotOptimize(converted);
+        benchmark::ClobberMemory();
+    }
+    state.counters["width"] = w;
+}
+void BM_ConvertMjpgForView_1080p(benchmark::State& state) { ConvertForView(state, V4L2_PIX_FMT_MJPEG, Jpeg1080p()); }
+BENCHMARK(BM_ConvertMjpgForView_1080p)->Arg(960)->Arg(480)->Arg(240)->Unit(benchmark::kMillisecond);
+void BM_ConvertYuyvForView_1080p(benchmark::State& state) { ConvertForView(state, V4L2_PIX_FMT_YUYV, Yuyv1080p()); }
+BENCHMARK(BM_ConvertYuyvForView_1080p)->Arg(960)->Arg(480)->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -311,8 +311,10 @@ bool CFrameConverter::ConvertJpegForView(const uint8_t* data, size_t size, int o
     // A frame of the stream's size decodes straight at the view's scale; any other goes the long way.
     if (jpegWidth != width || jpegHeight != height)
         return ConvertJpegScaled(data, length, jpegWidth, jpegHeight, outputWidth, outputHeight, output);
+    // A picture only shown may take the decoder's quicker, slightly rougher ways.
     return DecodeSucceeded(tjDecompress2(decoder.get(), data, length, output, outputWidth, outputWidth * 3,
-                                         outputHeight, TJPF_BGR, TJFLAG_BOTTOMUP));
+                                         outputHeight, TJPF_BGR,
+                                         TJFLAG_BOTTOMUP | TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE));
 }
 
 bool CFrameConverter::ConvertSwscaleForView(const uint8_t* data, size_t size, int outputWidth, int outputHeight,
