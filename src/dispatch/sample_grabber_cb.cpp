@@ -44,7 +44,7 @@ void CSampleGrabberCB::ResetTimedSeries(int64_t startMs) {
     timedShotCount.store(0, std::memory_order_relaxed);
 }
 
-HRESULT CSampleGrabberCB::BufferCB(double /*sampleTime*/, uint8_t* bits, int32_t length) {
+HRESULT CSampleGrabberCB::BufferCB(double sampleTime, uint8_t* bits, int32_t length) {
     const int32_t w = width.load(std::memory_order_relaxed);
     const int32_t h = height.load(std::memory_order_relaxed);
     // A frame shorter than its connected size is never read past its end.
@@ -75,7 +75,7 @@ HRESULT CSampleGrabberCB::BufferCB(double /*sampleTime*/, uint8_t* bits, int32_t
         if (!handedOver) viewer->PostViewerMessage(WM_SHOT_DONE);
     }
     if (timed) TimedShotStep(*viewer, state, bits, length);
-    if (recording) RecordingStep(*viewer, bits, length);
+    if (recording) RecordingStep(*viewer, bits, length, sampleTime);
     return S_OK;
 }
 
@@ -140,7 +140,8 @@ void CSampleGrabberCB::TimedShotStep(IGrabberOwner& viewer, CaptureState& state,
     if (elapsed > limit) viewer.PostViewerMessage(WM_TIMED_SHOT_END);
 }
 
-void CSampleGrabberCB::RecordingStep(IGrabberOwner& viewer, const uint8_t* bits, int32_t /*length*/) {
+void CSampleGrabberCB::RecordingStep(IGrabberOwner& viewer, const uint8_t* bits, int32_t /*length*/,
+                                     double sampleTime) {
     std::unique_lock<std::mutex> guard(g_recordingLock);
     if (g_recordingOutput == nullptr) return;
     const int64_t limit = int64_t{Settings().GetUsingParam().moviesizemax} << 20;
@@ -149,7 +150,7 @@ void CSampleGrabberCB::RecordingStep(IGrabberOwner& viewer, const uint8_t* bits,
         viewer.PostViewerMessage(WM_RECORDING_END);
         return;
     }
-    if (g_recordingOutput->WriteFrame(width.load(), height.load(), bits, 24) < 0) {
+    if (g_recordingOutput->WriteFrame(width.load(), height.load(), bits, 24, sampleTime) < 0) {
         // The box is handed to the interface thread without waiting, so holding the lock is safe.
         ShowAlert(g_recordingOutput->GetErrorText());
         viewer.PostViewerMessage(WM_RECORDING_END);

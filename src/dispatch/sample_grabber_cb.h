@@ -76,7 +76,7 @@ private:
     // Hands the frame to the saver; false when it was not taken (no saver, a short frame).
     bool TakeSinglePhoto(const uint8_t* bits, int32_t length, bool postShotDone);
     void TimedShotStep(IGrabberOwner& viewer, CaptureState& state, const uint8_t* bits, int32_t length);
-    void RecordingStep(IGrabberOwner& viewer, const uint8_t* bits, int32_t length);
+    void RecordingStep(IGrabberOwner& viewer, const uint8_t* bits, int32_t length, double sampleTime);
 
     std::atomic<RotateSampleImp*> rotation{nullptr};
     std::atomic<CSettingParamManage*> settings{nullptr};

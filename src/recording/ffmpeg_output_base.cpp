@@ -27,6 +27,7 @@ void FFMPEGOutputBase::Start(const std::string& path, FrameRate rate) {
     frameRate = rate;
     opened = false;
     lastPts = -1;
+    basePts = -1;
     writtenBytes.store(0);
     writeError.store(0);
     SetErrorText("");
@@ -72,7 +73,7 @@ int32_t FFMPEGOutputBase::Close() {
 }
 
 int32_t FFMPEGOutputBase::WriteFrame(int32_t width, int32_t height, const uint8_t* bits,
-                                     int32_t bitsPerPixel) {
+                                     int32_t bitsPerPixel, double sampleTime) {
     if (!running) return 0;
     if (!opened && !OpenOutput(width, height)) return -1;
     if (const int error = writeError.load(std::memory_order_acquire); error < 0) {
@@ -81,7 +82,7 @@ int32_t FFMPEGOutputBase::WriteFrame(int32_t width, int32_t height, const uint8_
     }
     // The encoder reads frames of the opened size: anything else would be read past its end.
     if (bits == nullptr || bitsPerPixel != 24 || width != sourceWidth || height != sourceHeight) return 0;
-    const int64_t pts = FramePts();
+    const int64_t pts = FramePts(sampleTime);
     if (pts <= lastPts) return 0;
 
     const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
@@ -145,11 +146,23 @@ bool FFMPEGOutputBase::OpenOutput(int32_t width, int32_t height) {
     return true;
 }
 
-// The frame's arrival since the file was opened, in frames, halves away from zero.
-int64_t FFMPEGOutputBase::FramePts() const {
+// The frame's arrival since the file was opened, in frames, halves away from zero; or, for a frame
+// the driver stamped, its distance from the first stamped frame in the camera's own time. A camera
+// clock that jumps or drifts a second away from the arrivals is taken afresh from this frame.
+int64_t FFMPEGOutputBase::FramePts(double sampleTime) {
     const double seconds = static_cast<double>(NowMs() - startMs) / 1000.0;
-    const double frames = std::round(seconds * frameRate.PerSecond());
-    return static_cast<int64_t>(std::clamp(frames, -1e18, 1e18));
+    const double rate = frameRate.PerSecond();
+    const auto arrival = static_cast<int64_t>(std::clamp(std::round(seconds * rate), -1e18, 1e18));
+    if (!(sampleTime > 0.0) || !std::isfinite(sampleTime) || rate <= 0.0) return arrival;
+    if (basePts >= 0) {
+        const double frames = std::round((sampleTime - baseSampleTime) * rate);
+        if (std::isfinite(frames) && std::abs(frames + static_cast<double>(basePts - arrival)) <= rate) {
+            return basePts + static_cast<int64_t>(frames);
+        }
+    }
+    baseSampleTime = sampleTime;
+    basePts = std::max(arrival, lastPts + 1);
+    return basePts;
 }
 
 void FFMPEGOutputBase::WorkerLoop() {

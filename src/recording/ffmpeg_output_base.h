@@ -21,6 +21,8 @@ namespace orvane {
 // A frame is dropped (WriteFrame still returns 0) when 11 frames are already waiting, when its size
 // differs from the first frame's, or when its timestamp does not exceed the one before it: frames
 // that arrive faster than the frame rate would otherwise share a timestamp, which the muxers refuse.
+// Frames are stamped by when the camera made them, where the driver says so: a frame that reaches the
+// recording late (a busy machine) keeps its place instead of sharing one with the next.
 class FFMPEGOutputBase : public IVideoOutput {
 public:
     static constexpr size_t kMaxWaitingFrames = 11;
@@ -29,7 +31,8 @@ public:
 
     void Start(const std::string& path, FrameRate rate) override;
     int32_t Close() override;
-    int32_t WriteFrame(int32_t width, int32_t height, const uint8_t* bits, int32_t bitsPerPixel) override;
+    int32_t WriteFrame(int32_t width, int32_t height, const uint8_t* bits, int32_t bitsPerPixel,
+                       double sampleTime = 0.0) override;
     std::string GetFileName() const override;
     uint64_t GetWrittenBytes() const override;
     std::string GetErrorText() const override;
@@ -50,7 +53,8 @@ private:
     };
 
     bool OpenOutput(int32_t width, int32_t height);
-    int64_t FramePts() const;
+    // The frame's place in the movie, in frame periods since the file was opened.
+    int64_t FramePts(double sampleTime);
     void WorkerLoop();
     void SetErrorText(std::string text);
 
@@ -65,6 +69,9 @@ private:
     int32_t sourceWidth = 0;
     int32_t sourceHeight = 0;
     int64_t lastPts = -1;
+    // The camera's clock against the movie's: the sample time of a frame and the pts it was given.
+    double baseSampleTime = 0.0;
+    int64_t basePts = -1;
     std::unique_ptr<MovieFileEncoder> encoder;  // used by the worker between open and Close
 
     mutable std::mutex queueLock;  // guards frameQueue, spareBuffers and stop

@@ -27,8 +27,10 @@ public:
     virtual int32_t Close() = 0;
     // `bits`: width x height pixels of BGR24, bottom row first, rows of 3 x width bytes. 0 when the
     // frame was taken or dropped; negative when the file cannot be opened or written, with the reason
-    // in GetErrorText(). After a failed open the next frame tries again.
-    virtual int32_t WriteFrame(int32_t width, int32_t height, const uint8_t* bits, int32_t bitsPerPixel) = 0;
+    // in GetErrorText(). After a failed open the next frame tries again. `sampleTime` is when the camera
+    // made the frame, in seconds of the driver's clock (0: not known, the frame's arrival counts).
+    virtual int32_t WriteFrame(int32_t width, int32_t height, const uint8_t* bits, int32_t bitsPerPixel,
+                               double sampleTime = 0.0) = 0;
     // The full file name with its extension.
     virtual std::string GetFileName() const = 0;
     // Bytes of encoded video handed to the file so far.

@@ -294,7 +294,7 @@ class CountingOutput final : public IVideoOutput {
 public:
     void Start(const std::string&, FrameRate) override {}
     int32_t Close() override { return 0; }
-    int32_t WriteFrame(int32_t width, int32_t height, const uint8_t*, int32_t bitsPerPixel) override {
+    int32_t WriteFrame(int32_t width, int32_t height, const uint8_t*, int32_t bitsPerPixel, double = 0.0) override {
         ++frames;
         lastWidth = width, lastHeight = height, lastBits = bitsPerPixel;
         return result;

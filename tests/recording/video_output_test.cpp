@@ -59,9 +59,9 @@ protected:
 
     std::string Path() const { return box / "movie"; }
     std::string File() const { return Path() + Container<Output>::kExtension; }
-    int32_t Write(IVideoOutput& output, int number) {
+    int32_t Write(IVideoOutput& output, int number, double sampleTime = 0.0) {
         const std::vector<uint8_t> frame = MakeFrame(kWidth, kHeight, NumberedTop(number), test::kBottom);
-        return output.WriteFrame(kWidth, kHeight, frame.data(), 24);
+        return output.WriteFrame(kWidth, kHeight, frame.data(), 24, sampleTime);
     }
     // The numbers of the frames in the file, as told by their colours.
     static std::vector<int> Numbers(const test::ProbedMovie& movie) {
@@ -118,6 +118,36 @@ TYPED_TEST(VideoOutputTest, RecordedMovieIsUprightMpeg4WithEveryAcceptedFrame) {
         EXPECT_TRUE(test::Near(frame.bottom, test::kBottom))
             << "frame " << number << " bottom b " << frame.bottom.b;
     }
+}
+
+// A busy machine hands frames over late and in bunches; stamped by when the camera made them, every
+// frame keeps its own place. A camera clock that jumps is followed from the jump on.
+TYPED_TEST(VideoOutputTest, FramesTheCameraStampedKeepTheirPlaceHoweverLateTheyArrive) {
+    ObservedOutput<TypeParam> output;
+    output.Start(this->Path(), kFps);
+    const double cameraStart = 5000.25;  // the driver's clock has its own origin
+    // Arrivals (ms after the start) that put frames 1 and 2 into the same period, and 4 far behind.
+    const int64_t arrivals[] = {0, 50, 60, 100, 190, 200, 205, 233};
+    int64_t now = 0;
+    for (int number = 0; number < 8; ++number) {
+        this->clock.Advance(arrivals[number] - now);
+        now = arrivals[number];
+        ASSERT_EQ(this->Write(output, number, cameraStart + number / 30.0), 0);
+        ASSERT_TRUE(output.WaitEncoded(number + 1));
+    }
+    // The camera's clock jumps back by an hour: taken afresh from the arrival.
+    this->clock.Advance(267 - now);
+    ASSERT_EQ(this->Write(output, 8, cameraStart - 3600.0), 0);
+    ASSERT_TRUE(output.WaitEncoded(9));
+    this->clock.Advance(33);
+    ASSERT_EQ(this->Write(output, 9, cameraStart - 3600.0 + 1 / 30.0), 0);
+    ASSERT_TRUE(output.WaitEncoded(10));
+    ASSERT_EQ(output.Close(), 0);
+
+    const test::ProbedMovie movie = test::ProbeMovie(this->File(), kFps);
+    ASSERT_TRUE(movie.opened);
+    EXPECT_EQ(this->Timestamps(movie), (std::vector<int64_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(this->Numbers(movie), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
 }
 
 // A camera at 29.97 frames per second: its movie says 30000 frames every 1001 seconds, so that 300
