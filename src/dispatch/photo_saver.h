@@ -8,12 +8,14 @@
 #include <thread>
 
 #include "base/video_frame.h"
+#include "imaging/photo_writer.h"
 
 namespace orvane {
 
 class CLocalizableString;
 class CSavingLoactionManage;
 class CSettingParamManage;
+class CScaleOverlay;
 class IGrabberOwner;
 
 // The services the saver works with; a null member means the process-wide instance.
@@ -21,6 +23,9 @@ struct PhotoSaverServices {
     CSettingParamManage* settings = nullptr;
     CSavingLoactionManage* locations = nullptr;
     CLocalizableString* strings = nullptr;
+    // The calibration written into each photo (resolution fields, and the bar when burned in); null:
+    // none.
+    CScaleOverlay* scale = nullptr;
 };
 
 // The one worker that names, encodes and writes every photo: single photos, the snapshot button's
@@ -68,6 +73,7 @@ private:
         Kind kind = Kind::Single;
         FrameBuffer frame;
         bool postShotDone = false;
+        PhotoScale scale;  // as it was when the frame was handed over
     };
 
     bool Enqueue(Kind kind, const uint8_t* bits, int32_t width, int32_t height, bool postShotDone);
