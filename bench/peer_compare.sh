@@ -15,8 +15,9 @@
 #   --warmup S          seconds a program runs before the measurement starts (default 5)
 #   --repeat N          runs per figure, the lowest kept (default 2)
 #   --parts LIST        comma-separated: 1080, 1944, record (default all three)
-#   --pane-height H     height of Orvane's live pane to aim at (default 720; the pane is wider than
-#                       the picture, so each file's picture is H high)
+#   --pane-height H     height of Orvane's live pane to aim at (default 720; the preview area is
+#                       made wider than a 16:9 picture of that height, so each file's picture is
+#                       H high)
 #   --inputs DIR        where the generated streams are kept (default BUILD_DIR/peer-inputs)
 #   --ffplay-renderer R SDL render driver for ffplay (default software, as Orvane paints on the
 #                       CPU too; "auto" leaves SDL's choice, which on Xvfb is OpenGL in software)
