@@ -29,7 +29,8 @@
 namespace {
 
 // Lets a script act on the simulated microscope as a user would on a real one: SIGUSR1 presses its
-// snapshot button, SIGUSR2 unplugs it or plugs it back in. The signals are read by this thread from a
+// snapshot button, SIGUSR2 unplugs it or plugs it back in; SIGRTMIN prints on stderr how many frames
+// it has delivered so far (a benchmark's check that the viewer kept up). The signals are read by this thread from a
 // signalfd, so the camera is never touched from inside a signal handler, and the thread sleeps until
 // a signal comes or it is told to end.
 class CameraSignals {
@@ -41,6 +42,7 @@ public:
         sigemptyset(&set);
         sigaddset(&set, SIGUSR1);
         sigaddset(&set, SIGUSR2);
+        sigaddset(&set, SIGRTMIN);
         pthread_sigmask(SIG_BLOCK, &set, nullptr);
         return set;
     }
@@ -79,6 +81,10 @@ private:
                 } else {
                     camera.Plug();
                 }
+            } else if (static_cast<int>(info.ssi_signo) == SIGRTMIN) {
+                std::fprintf(stderr, "orvane-demo: the microscope has delivered %llu frames\n",
+                             static_cast<unsigned long long>(camera.FramesDelivered()));
+                std::fflush(stderr);
             }
         }
     }
@@ -102,7 +108,8 @@ constexpr const char* kHelp =
     "  --fps N        the frame rate to send at (default: the file's own, else 30)\n"
     "  --help         this text\n"
     "\n"
-    "SIGUSR1 presses the microscope's snapshot button, SIGUSR2 unplugs it or plugs it back in.\n"
+    "SIGUSR1 presses the microscope's snapshot button, SIGUSR2 unplugs it or plugs it back in,\n"
+    "SIGRTMIN prints how many frames it has delivered so far.\n"
     "Bad arguments or a file that cannot be replayed end the program with status 2.\n";
 
 constexpr double kMaxFps = 1000.0;

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # orvane-demo's command line: --help, and --replay / --fps refusing what cannot be replayed with a
-# message on stderr and status 2, before any window opens (so no display is needed).
+# message on stderr and status 2, before any window opens; then SIGRTMIN telling how many frames the
+# replaying microscope has delivered (on Qt's offscreen platform, so no display is needed).
 # Usage: replay_args_e2e.sh /path/to/orvane-demo
 set -u
 demo=${1:?usage: replay_args_e2e.sh /path/to/orvane-demo}
 command -v ffmpeg >/dev/null || { echo "SKIP: ffmpeg is not installed"; exit 77; }
 work=$(mktemp -d /tmp/orvane-replay-args-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+demo_pid=""
+trap '[ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null; wait; rm -rf "$work"' EXIT
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" QT_QPA_PLATFORM=offscreen
 failures=0
 
@@ -36,5 +38,28 @@ expect 2 "--replay needs a value" --replay
 expect 2 "--fps takes a frame rate" --replay "$work/notes.txt" --fps fast
 expect 2 "--fps takes a frame rate" --replay "$work/notes.txt" --fps=-3
 expect 2 "--fps needs --replay" --fps 15
+
+ffmpeg -v error -f lavfi -i testsrc2=size=96x64:rate=10 -t 0.5 -q:v 3 -f mjpeg "$work/small.mjpeg" || exit 1
+mkdir -m 700 "$work/run"
+XDG_RUNTIME_DIR="$work/run" "$demo" --replay "$work/small.mjpeg" --fps 30 >"$work/demo.log" 2>&1 &
+demo_pid=$!
+# The signal ends a program that does not block it yet: it is sent once the demo blocks it.
+blocks_rtmin() {
+  local mask
+  mask=$(awk '/^SigBlk:/ { print $2 }' "/proc/$demo_pid/status" 2>/dev/null) && [ -n "$mask" ] &&
+    [ $(((0x$mask >> ($(kill -l RTMIN) - 1)) & 1)) = 1 ]
+}
+counted() {
+  blocks_rtmin && kill -s RTMIN "$demo_pid" 2>/dev/null && grep -Eq "delivered [1-9][0-9]* frames" "$work/demo.log"
+}
+deadline=$((SECONDS + 60))
+until counted; do
+  if [ $SECONDS -ge $deadline ] || ! kill -0 "$demo_pid" 2>/dev/null; then
+    echo "FAIL: SIGRTMIN did not tell the frames delivered: $(tail -5 "$work/demo.log")"
+    failures=$((failures + 1))
+    break
+  fi
+  sleep 0.2
+done
 
 [ "$failures" = 0 ] && echo "PASS" || exit 1
