@@ -9,6 +9,12 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QShortcut>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -64,6 +70,17 @@ int ActionButton(CaptureAction action) {
 bool IsOwnWindow(const QWidget* viewer, const QObject* watched) {
     if (!watched->isWidgetType()) return false;
     return static_cast<const QWidget*>(watched)->window() == viewer;
+}
+
+// A control that takes typed letters and spaces itself.
+bool TakesText(const QWidget* widget) {
+    if (widget == nullptr) return false;
+    if (qobject_cast<const QLineEdit*>(widget) != nullptr || qobject_cast<const QTextEdit*>(widget) != nullptr ||
+        qobject_cast<const QPlainTextEdit*>(widget) != nullptr ||
+        qobject_cast<const QAbstractSpinBox*>(widget) != nullptr)
+        return true;
+    const auto* combo = qobject_cast<const QComboBox*>(widget);
+    return combo != nullptr && combo->isEditable();
 }
 
 }  // namespace
@@ -178,6 +195,20 @@ void CMainViewerDlg::SetUp() {
         });
     }
     connect(layout.get(), &CViewerLayout::RotateCommand, this, &CMainViewerDlg::OnRotateCommand);
+    connect(layout.get(), &CViewerLayout::ToolsCommand, this, &CMainViewerDlg::OnToolsCommand);
+    // Keys with a modifier are shortcuts of the window; Space, R and T are taken in eventFilter so
+    // that a focused button or text field keeps them.
+    const std::pair<QKeySequence, int> shortcuts[] = {
+        {QKeySequence(Qt::Key_F11), viewer_id::kFullScreen},
+        {QKeySequence(Qt::CTRL | Qt::Key_Comma), viewer_id::kSettings},
+        {QKeySequence(Qt::CTRL | Qt::Key_Q), viewer_id::kExit},
+    };
+    for (const auto& [keys, id] : shortcuts) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        shortcut->setAutoRepeat(false);
+        connect(shortcut, &QShortcut::activated, this, [this, id = id] { PressShortcut(id); });
+    }
     connect(layout.get(), &CViewerLayout::PointerOverButton, this,
             [this](QPoint position) { UpdatePrompt(position, true); });
 
@@ -506,6 +537,22 @@ void CMainViewerDlg::OnRotateCommand(int commandId) {
     checkedRotateItem = commandId;
 }
 
+void CMainViewerDlg::OnToolsCommand(int commandId) {
+    switch (commandId) {
+        case viewer_id::kToolsScaleBar:
+        case viewer_id::kToolsCrosshair:
+        case viewer_id::kToolsGrid:
+        case viewer_id::kToolsMeasure:
+        case viewer_id::kToolsBurnIn:
+            layout->SetToolsCheck(commandId, !layout->IsToolsChecked(commandId));
+            break;
+        default:
+            break;
+    }
+}
+
+bool CMainViewerDlg::ClearMeasuredLines() { return false; }
+
 bool CMainViewerDlg::ConfirmExit() {
     const std::string text = controller.ExitQuestion();
     const std::string caption = Text(keys::kExitQuestionCaption);
@@ -599,11 +646,55 @@ void CMainViewerDlg::SetPrompt(const std::string& text) { prompt->SetPrompt(text
 
 // --- Window events -------------------------------------------------------------------------------
 
+void CMainViewerDlg::PressShortcut(int controlId) {
+    if (controlId == viewer_id::kFullScreen && IsFullScreen()) {
+        ExitFullScreen();
+        return;
+    }
+    // As a click: nothing while the button is disabled. The settings dialog and the exit question
+    // run their own loops, so the click comes from the event loop rather than from the key's handling.
+    QAbstractButton* button = Button(controlId);
+    if (button == nullptr || !button->isEnabled()) return;
+    QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+}
+
+bool CMainViewerDlg::HandleKey(QObject* watched, QKeyEvent* key) {
+    if (!IsOwnWindow(this, watched)) return false;
+    if (key->key() == Qt::Key_Escape) {
+        // Full screen is left first; out of full screen the measured lines go.
+        if (IsFullScreen()) {
+            ExitFullScreen();
+            return true;
+        }
+        return ClearMeasuredLines();
+    }
+    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+    QWidget* focus = QApplication::focusWidget();
+    if (TakesText(focus)) return false;
+    int id = 0;
+    switch (key->key()) {
+        case Qt::Key_Space:
+            // A focused button is pressed by Space itself; the key then takes no photo as well.
+            if (qobject_cast<QAbstractButton*>(focus) != nullptr) return false;
+            id = viewer_id::kTakePhoto;
+            break;
+        case Qt::Key_R:
+            id = viewer_id::kRecording;
+            break;
+        case Qt::Key_T:
+            id = viewer_id::kTimedShot;
+            break;
+        default:
+            return false;
+    }
+    if (!key->isAutoRepeat()) PressShortcut(id);
+    return true;
+}
+
 bool CMainViewerDlg::eventFilter(QObject* watched, QEvent* e) {
     switch (e->type()) {
         case QEvent::KeyPress:
-            if (static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape && IsOwnWindow(this, watched))
-                ExitFullScreen();
+            if (HandleKey(watched, static_cast<QKeyEvent*>(e))) return true;
             break;
         case QEvent::MouseButtonDblClick:
             if (static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton && IsOwnWindow(this, watched)) {

@@ -25,6 +25,7 @@
 #include "viewer/viewer_services.h"
 
 class QAbstractButton;
+class QKeyEvent;
 class QLabel;
 
 namespace orvane {
@@ -106,6 +107,12 @@ public:
     void OnRecording();
     void OnSettings();
     void OnAbout();
+    // A Tools menu command: switches an overlay or the burn-in, or opens the calibration dialog.
+    void OnToolsCommand(int commandId);
+    // Removes the measured lines; false when there were none.
+    bool ClearMeasuredLines();
+    // What the key of a button's shortcut does: the same as clicking the button.
+    void PressShortcut(int controlId);
     // One of the five rotate/flip command ids: adds the operation and moves the check mark.
     void OnRotateCommand(int commandId);
 
@@ -195,6 +202,8 @@ protected:
 
 private:
     void SetUp();
+    // Space, R, T and Escape for the viewer's own window; true when the key was used.
+    bool HandleKey(QObject* watched, QKeyEvent* key);
     void StartSaverThread();
     void HandleViewerMessage(uint32_t message);
     // Messages and a close that came while a device call was under way, handled once it is over.
