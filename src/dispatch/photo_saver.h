@@ -14,6 +14,7 @@ namespace orvane {
 class CLocalizableString;
 class CSavingLoactionManage;
 class CSettingParamManage;
+class CScaleOverlay;
 class IGrabberOwner;
 
 // The services the saver works with; a null member means the process-wide instance.
@@ -21,6 +22,9 @@ struct PhotoSaverServices {
     CSettingParamManage* settings = nullptr;
     CSavingLoactionManage* locations = nullptr;
     CLocalizableString* strings = nullptr;
+    // The calibration written into each photo (resolution fields, and the bar when burned in); null:
+    // none.
+    CScaleOverlay* scale = nullptr;
 };
 
 // The one worker that names, encodes and writes every photo: single photos, the snapshot button's

@@ -14,6 +14,7 @@ class CPhotoSaver;
 class RotateSampleImp;
 class CSettingParamManage;
 class CSavingLoactionManage;
+class CScaleOverlay;
 
 // The services the dispatcher works with; a null member means the process-wide instance.
 struct GrabberServices {
@@ -22,6 +23,8 @@ struct GrabberServices {
     CSavingLoactionManage* locations = nullptr;
     // Where photos are handed for writing; while null no photo is taken (a request still ends).
     CPhotoSaver* saver = nullptr;
+    // The calibration burned into recorded frames; null: none.
+    CScaleOverlay* scale = nullptr;
 };
 
 // Every frame of a running capture passes through BufferCB: turned by the queued rotation
@@ -75,6 +78,7 @@ private:
     std::atomic<CSettingParamManage*> settings{nullptr};
     std::atomic<CSavingLoactionManage*> locations{nullptr};
     std::atomic<CPhotoSaver*> saver{nullptr};
+    std::atomic<CScaleOverlay*> scale{nullptr};
 };
 
 extern CSampleGrabberCB g_previewGrabber;

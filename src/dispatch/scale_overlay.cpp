@@ -1,0 +1,28 @@
+#include "dispatch/scale_overlay.h"
+
+#include <cmath>
+
+namespace orvane {
+
+void CScaleOverlay::Set(double metresPerPixelAtCapture, LengthUnit newUnit, bool newBurnIn) {
+    if (!(metresPerPixelAtCapture > 0) || !std::isfinite(metresPerPixelAtCapture)) {
+        Clear();
+        return;
+    }
+    unit.store(newUnit, std::memory_order_release);
+    burnIn.store(newBurnIn, std::memory_order_release);
+    metresPerPixel.store(metresPerPixelAtCapture, std::memory_order_release);
+}
+
+void CScaleOverlay::Clear() {
+    metresPerPixel.store(0, std::memory_order_release);
+    burnIn.store(false, std::memory_order_release);
+}
+
+double CScaleOverlay::MetresPerPixelAt(int32_t captureWidth, int32_t savedWidth) const {
+    const double size = MetresPerPixel();
+    if (size <= 0 || captureWidth <= 0 || savedWidth <= 0) return 0;
+    return size * captureWidth / savedWidth;
+}
+
+}  // namespace orvane
