@@ -33,7 +33,10 @@
 #include "media/saving_loaction_manage.h"
 #include "media/ui/resource_window.h"
 #include "recording/recording_slot.h"
+#include "imaging/scale_calibration.h"
 #include "viewer/alert_presenter.h"
+#include "viewer/calibration_dlg.h"
+#include "viewer/picture_overlay.h"
 #include "viewer/device_selection.h"
 #include "viewer/preview_window.h"
 #include "viewer/qt_translations.h"
@@ -95,7 +98,8 @@ CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
       wifiLink(Or(services_.wifiLink, CWifiDeviceProxy::GetInstance())),
       controller(CaptureControllerServices{&settings, &locations, &strings, &captureSession, &g_previewGrabber},
                  *this),
-      photoSaver(PhotoSaverServices{&settings, &locations, &strings}),
+      calibrations(services_.hive),
+      photoSaver(PhotoSaverServices{&settings, &locations, &strings, &scaleOverlay}),
       recordingControl(&settings, this),
       captureSession(CaptureVideoServices{services_.device, &wifiLink, &strings, services_.hive,
                                           &g_previewGrabber, &g_stillGrabber, &recordingControl}) {
@@ -118,7 +122,7 @@ CMainViewerDlg::CMainViewerDlg(const ViewerServices& services_, QWidget* parent)
     captureSession.SetStreamLostHandler([this] { PostViewerMessage(kStreamLostMessage); });
     captureSession.SetFramesUnreadableHandler([this] { PostViewerMessage(kFramesUnreadableMessage); });
     for (CSampleGrabberCB* grabber : {&g_previewGrabber, &g_stillGrabber}) {
-        grabber->SetServices({&rotation, &settings, &locations, &photoSaver});
+        grabber->SetServices({&rotation, &settings, &locations, &photoSaver, &scaleOverlay});
         grabber->owner.store(this);
     }
     StartSaverThread();
@@ -217,6 +221,7 @@ void CMainViewerDlg::SetUp() {
     if (CPreviewWindow* preview = PreviewWindow()) {
         preview->SetMessageTarget(this);
         preview->VideoHost()->Attach(&captureSession.LiveFrames());
+        overlay = new CPictureOverlay(*preview->VideoHost());
     }
     if (CResourceWindow* window = ResourceWindow()) resourceWindowHook.store(window);
     prompt = std::make_unique<CStatusPrompt>(*this, *this, *layout->PromptLine(), settings, strings,
@@ -341,6 +346,7 @@ bool CMainViewerDlg::PreviewDevice(int32_t deviceIndex, CaptureResolution resolu
         preview->FitVideoArea();
         captureSession.ResizeVideoWindow();
     }
+    ApplyScale();
     if (settingsDialog != nullptr) {
         QCoreApplication::postEvent(&settingsDialog->Dialog(),
                                     new QEvent(ViewerEventType(WM_PREVIEW_STARTED)));
@@ -397,6 +403,7 @@ void CMainViewerDlg::OnStreamLost() {
 void CMainViewerDlg::ForgetCurrentDevice() {
     currentIdentity.clear();
     resolutionList.clear();
+    ApplyScale();
     if (CPreviewWindow* preview = PreviewWindow()) preview->VideoHost()->ClearPicture();
     update();
 }
@@ -504,6 +511,7 @@ void CMainViewerDlg::OnSettings() {
         PreviewDevice(FindDeviceIndex(currentIdentity), settings.GetUsingParam().GetCaptureResolution());
     }
     if (HasCurrentDevice()) SavePreviewedDevice();
+    ApplyScale();
 }
 
 void CMainViewerDlg::OnAbout() {
@@ -538,20 +546,73 @@ void CMainViewerDlg::OnRotateCommand(int commandId) {
 }
 
 void CMainViewerDlg::OnToolsCommand(int commandId) {
+    if (commandId == viewer_id::kToolsCalibrate) {
+        OnCalibrate();
+        return;
+    }
+    const bool checked = !layout->IsToolsChecked(commandId);
     switch (commandId) {
         case viewer_id::kToolsScaleBar:
+            if (overlay != nullptr) overlay->ShowScaleBar(checked);
+            break;
         case viewer_id::kToolsCrosshair:
+            if (overlay != nullptr) overlay->ShowCrosshair(checked);
+            break;
         case viewer_id::kToolsGrid:
+            if (overlay != nullptr) overlay->ShowGrid(checked);
+            break;
         case viewer_id::kToolsMeasure:
+            if (overlay != nullptr) overlay->SetMeasuring(checked);
+            break;
         case viewer_id::kToolsBurnIn:
-            layout->SetToolsCheck(commandId, !layout->IsToolsChecked(commandId));
             break;
         default:
-            break;
+            return;
+    }
+    layout->SetToolsCheck(commandId, checked);
+    if (commandId == viewer_id::kToolsBurnIn) ApplyScale();
+}
+
+bool CMainViewerDlg::ClearMeasuredLines() { return overlay != nullptr && overlay->ClearLines(); }
+
+void CMainViewerDlg::ApplyScale() {
+    const CaptureResolution capture = settings.GetUsingParam().GetCaptureResolution();
+    if (overlay != nullptr) overlay->SetPictureSize(QSize(capture.width, capture.height));
+    std::optional<Calibration> active;
+    if (HasCurrentDevice()) active = calibrations.Active(currentIdentity);
+    const double metresPerPixel = active ? PixelSizeAt(*active, capture.width) : 0;
+    if (metresPerPixel > 0) {
+        const bool burnIn = layout != nullptr && layout->IsToolsChecked(viewer_id::kToolsBurnIn);
+        scaleOverlay.Set(metresPerPixel, active->unit, burnIn);
+        if (overlay != nullptr) overlay->SetCalibration(metresPerPixel, active->unit);
+    } else {
+        scaleOverlay.Clear();
+        if (overlay != nullptr) overlay->SetCalibration(0, LengthUnit::Micrometre);
     }
 }
 
-bool CMainViewerDlg::ClearMeasuredLines() { return false; }
+CCalibrationDlg* CMainViewerDlg::CalibrationDialog() const { return calibrationDialog.data(); }
+
+void CMainViewerDlg::OnCalibrate() {
+    if (calibrationDialog != nullptr) {
+        calibrationDialog->raise();
+        calibrationDialog->activateWindow();
+        return;
+    }
+    CPreviewWindow* preview = PreviewWindow();
+    const QImage still = preview != nullptr ? preview->VideoHost()->CurrentPicture() : QImage();
+    if (!HasCurrentDevice() || still.isNull()) {
+        ShowAlert(Text(keys::kCalibrateNoPicture));
+        return;
+    }
+    // The still is copied: the dialog keeps it however the live picture goes on.
+    auto* dialog = new CCalibrationDlg(still.copy(), currentIdentity, calibrations, strings, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &CCalibrationDlg::CalibrationsChanged, this, &CMainViewerDlg::ApplyScale);
+    connect(dialog, &QDialog::finished, this, &CMainViewerDlg::ApplyScale);
+    calibrationDialog = dialog;
+    dialog->open();
+}
 
 bool CMainViewerDlg::ConfirmExit() {
     const std::string text = controller.ExitQuestion();

@@ -1,6 +1,8 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include "viewer/picture_overlay.h"
+
 #include "viewer_fixture.h"
 #include "widgets/bc_menu.h"
 #include "widgets/cool_btn.h"
@@ -114,6 +116,143 @@ TEST_F(ViewerShortcutTest, DisabledButtonsIgnoreTheirKeys) {
     EXPECT_EQ(State().recordingRunning.load(), 0);
     EXPECT_EQ(State().timedShotRunning.load(), 0);
     viewer->EnableToolbar(true);
+}
+
+}  // namespace
+}  // namespace orvane::test
+
+namespace orvane::test {
+namespace {
+
+class ViewerToolsTest : public ViewerFixture {
+protected:
+    void SetUp() override {
+        AddCamera();
+        Open();
+    }
+    CPictureOverlay& Overlay() { return *viewer->PictureOverlay(); }
+    CCoolBtn& Tools() { return *viewer->ViewerLayout().ToolsButton(); }
+    bool Checked(int id) { return Tools().Menu().IsChecked(id); }
+    // A drag on the live picture between two points given in capture pixels.
+    void Drag(QPointF from, QPointF to) {
+        const QPoint a = Overlay().ToScreen(from).toPoint();
+        const QPoint b = Overlay().ToScreen(to).toPoint();
+        QTest::mousePress(&Overlay(), Qt::LeftButton, Qt::NoModifier, a);
+        QTest::mouseMove(&Overlay(), (a + b) / 2);
+        QTest::mouseMove(&Overlay(), b);
+        QTest::mouseRelease(&Overlay(), Qt::LeftButton, Qt::NoModifier, b);
+    }
+    std::string LabelName(size_t index) {
+        QLabel* label = Overlay().LineLabel(index);
+        return label != nullptr ? label->accessibleName().toStdString() : std::string();
+    }
+};
+
+TEST_F(ViewerToolsTest, TheToolsButtonSitsLeftOfFlipWithItsMenuAndNothingIsDrawnUntilAsked) {
+    const QRect tools = Tools().geometry();
+    const QRect flip = viewer->ViewerLayout().RotateButton()->geometry();
+    EXPECT_EQ(Tools().accessibleName().toStdString(), "Tools");
+    EXPECT_EQ(Tools().text().toStdString(), "Tools");
+    EXPECT_TRUE(Tools().HasImage());
+    EXPECT_LT(tools.right(), flip.left());
+    EXPECT_EQ(tools.bottom(), flip.bottom());
+    EXPECT_EQ(tools.width(), flip.width());
+    // In the room the hidden placeholders leave: the prompt line keeps its place.
+    EXPECT_GT(tools.left(), viewer->ViewerLayout().PromptLine()->geometry().right());
+    BCMenu& menu = Tools().Menu();
+    const std::pair<int, const char*> items[] = {
+        {viewer_id::kToolsScaleBar, "Scale Bar"},
+        {viewer_id::kToolsCrosshair, "Crosshair"},
+        {viewer_id::kToolsGrid, "Grid"},
+        {viewer_id::kToolsMeasure, "Measure"},
+        {viewer_id::kToolsBurnIn, "Draw the scale bar into photos and movies"},
+        {viewer_id::kToolsCalibrate, "Calibrate..."},
+    };
+    for (const auto& [id, text] : items) {
+        ASSERT_NE(menu.FindCommand(id), nullptr) << id;
+        EXPECT_EQ(menu.FindCommand(id)->text().toStdString(), text);
+        EXPECT_FALSE(menu.IsChecked(id)) << id;
+    }
+    EXPECT_FALSE(Overlay().isVisible());
+
+    viewer->OnToolsCommand(viewer_id::kToolsCrosshair);
+    EXPECT_TRUE(Checked(viewer_id::kToolsCrosshair));
+    EXPECT_TRUE(Overlay().isVisible());
+    EXPECT_EQ(Overlay().geometry(), viewer->PreviewWindow()->VideoHost()->rect());
+    viewer->OnToolsCommand(viewer_id::kToolsGrid);
+    viewer->OnToolsCommand(viewer_id::kToolsCrosshair);
+    EXPECT_TRUE(Overlay().isVisible());
+    viewer->OnToolsCommand(viewer_id::kToolsGrid);
+    EXPECT_FALSE(Checked(viewer_id::kToolsGrid));
+    EXPECT_FALSE(Overlay().isVisible());
+    // Without a calibration the scale bar has nothing to draw.
+    viewer->OnToolsCommand(viewer_id::kToolsScaleBar);
+    EXPECT_TRUE(Checked(viewer_id::kToolsScaleBar));
+    EXPECT_FALSE(Overlay().isVisible());
+    EXPECT_TRUE(Overlay().ScaleBarRect().isEmpty());
+
+    // The crosshair is never saved: the photo is the camera's picture.
+    viewer->OnToolsCommand(viewer_id::kToolsCrosshair);
+    viewer->OnTakePhoto();
+    ASSERT_TRUE(WaitFor([&] { return State().shotPending.load() == 0 && !Folder("Single Shots").empty(); }));
+    EXPECT_EQ(viewer->ScaleOverlay().MetresPerPixel(), 0.0);
+}
+
+TEST_F(ViewerToolsTest, MeasuredLinesShowPixelsWithoutACalibrationAndFollowTheResize) {
+    Drag({40, 60}, {340, 460});
+    EXPECT_TRUE(Overlay().Lines().empty()) << "no line while Measure is off";
+
+    viewer->OnToolsCommand(viewer_id::kToolsMeasure);
+    ASSERT_TRUE(Overlay().isVisible());
+    Drag({40, 60}, {340, 460});
+    Drag({600, 20}, {600, 220});
+    ASSERT_EQ(Overlay().Lines().size(), 2u);
+    EXPECT_NEAR(Overlay().Lines()[0].length(), 500, 3);
+    EXPECT_NEAR(Overlay().Lines()[1].length(), 200, 3);
+    const std::string first = LabelName(0);
+    EXPECT_EQ(first, Overlay().LengthText(Overlay().Lines()[0]).toStdString());
+    EXPECT_EQ(first.substr(first.size() - 3), " px");
+    EXPECT_NEAR(std::stoi(first), 500, 3);
+    EXPECT_TRUE(Overlay().LineLabel(0)->isVisible());
+
+    // A larger window shows the picture larger: the lines stay on the same pixels of the capture.
+    const QLineF before = Overlay().Lines()[0];
+    const QSize small = Overlay().size();
+    viewer->resize(viewer->width() + 300, viewer->height() + 200);
+    ASSERT_TRUE(WaitFor([&] { return Overlay().size() != small; }));
+    EXPECT_EQ(Overlay().size(), viewer->PreviewWindow()->VideoHost()->size());
+    EXPECT_EQ(Overlay().Lines()[0], before);
+    EXPECT_EQ(LabelName(0), first);
+    const QPointF end = Overlay().ToScreen(before.p2());
+    EXPECT_NEAR(end.x(), before.p2().x() * Overlay().width() / 640, 0.01);
+    EXPECT_NEAR(end.y(), before.p2().y() * Overlay().height() / 480, 0.01);
+    const QRect label = Overlay().LineLabel(0)->geometry();
+    const QPointF middle = Overlay().ToScreen(before.center());
+    EXPECT_LT(QLineF(label.center(), middle).length(), 40);
+
+    // Escape removes the lines; so does unchecking Measure.
+    viewer->activateWindow();
+    QTest::keyClick(viewer.get(), Qt::Key_Escape);
+    EXPECT_TRUE(Overlay().Lines().empty());
+    EXPECT_EQ(Overlay().LineLabel(0), nullptr);
+    Drag({10, 10}, {110, 10});
+    ASSERT_EQ(Overlay().Lines().size(), 1u);
+    EXPECT_EQ(LabelName(0), "100 px");
+    viewer->OnToolsCommand(viewer_id::kToolsMeasure);
+    EXPECT_TRUE(Overlay().Lines().empty());
+    EXPECT_FALSE(Overlay().isVisible());
+}
+
+TEST_F(ViewerToolsTest, EscapeInFullScreenLeavesItAndKeepsTheLines) {
+    viewer->OnToolsCommand(viewer_id::kToolsMeasure);
+    Drag({10, 10}, {110, 10});
+    viewer->EnterFullScreen();
+    viewer->activateWindow();
+    QTest::keyClick(viewer.get(), Qt::Key_Escape);
+    EXPECT_FALSE(viewer->IsFullScreen());
+    EXPECT_EQ(Overlay().Lines().size(), 1u);
+    QTest::keyClick(viewer.get(), Qt::Key_Escape);
+    EXPECT_TRUE(Overlay().Lines().empty());
 }
 
 }  // namespace
