@@ -319,6 +319,53 @@ bool CRegistryHive::SetValue(std::string_view path, std::string_view name, RegTy
     return true;
 }
 
+std::vector<std::string> CRegistryHive::SubKeys(std::string_view path) const {
+    std::lock_guard<std::mutex> guard(lock);
+    std::vector<std::string> names;
+    if (Node* node = FindKey(path)) {
+        names.reserve(node->children.size());
+        for (const auto& child : node->children) names.push_back(child->name);
+    }
+    return names;
+}
+
+bool CRegistryHive::DeleteKey(std::string_view path) {
+    if (IsFactoryPath(path)) return false;
+    auto parts = SplitPath(path);
+    if (parts.empty()) return false;
+    std::lock_guard<std::mutex> guard(lock);
+    Node* parent = userRoot.get();
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        parent = parent->Child(parts[i]);
+        if (parent == nullptr) return false;
+    }
+    auto& kids = parent->children;
+    for (auto it = kids.begin(); it != kids.end(); ++it) {
+        if (EqualsNoCase((*it)->name, parts.back())) {
+            kids.erase(it);
+            MarkChanged();
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CRegistryHive::DeleteValue(std::string_view path, std::string_view name) {
+    if (IsFactoryPath(path)) return false;
+    std::lock_guard<std::mutex> guard(lock);
+    Node* node = Find(userRoot.get(), path);
+    if (node == nullptr) return false;
+    auto& values = node->values;
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        if (EqualsNoCase(it->name, name)) {
+            values.erase(it);
+            MarkChanged();
+            return true;
+        }
+    }
+    return false;
+}
+
 bool CRegistryHive::HadDamagedFile() const {
     std::lock_guard<std::mutex> guard(lock);
     return damaged;

@@ -10,6 +10,7 @@
 #include "base/thread_name.h"
 #include "config/setting_param_manage.h"
 #include "dispatch/grabber_owner.h"
+#include "dispatch/scale_overlay.h"
 #include "imaging/photo_writer.h"
 #include "media/saving_loaction_manage.h"
 
@@ -65,6 +66,11 @@ bool CPhotoSaver::Enqueue(Kind kind, const uint8_t* bits, int32_t width, int32_t
     Request request;
     request.kind = kind;
     request.postShotDone = postShotDone;
+    if (const CScaleOverlay* overlay = services.scale) {
+        request.scale.metresPerPixel = overlay->MetresPerPixel();
+        request.scale.unit = overlay->Unit();
+        request.scale.drawBar = overlay->BurnIn();
+    }
     request.frame = FrameBuffer::Create(width, height);
     if (request.frame.Empty()) return false;
     std::memcpy(request.frame.Bits(), bits, static_cast<size_t>(request.frame.Length()));
@@ -156,8 +162,8 @@ std::string CPhotoSaver::Save(const Request& request) {
     const CaptureResolution size = PhotoSize(&Settings(), frame.Width(), frame.Height());
     std::vector<unsigned char> jpeg;
     std::string reason;
-    if (EncodePhoto(frame.Bits(), frame.Width(), frame.Height(), size.width, size.height, jpeg, reason) !=
-        S_OK) {
+    if (EncodePhoto(frame.Bits(), frame.Width(), frame.Height(), size.width, size.height, jpeg, reason,
+                    request.scale) != S_OK) {
         if (!reason.empty()) ShowSaveFailure(path, reason, services.strings);
         return {};
     }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "base/video_frame.h"
+#include "imaging/photo_writer.h"
 
 namespace orvane {
 
@@ -72,6 +73,7 @@ private:
         Kind kind = Kind::Single;
         FrameBuffer frame;
         bool postShotDone = false;
+        PhotoScale scale;  // as it was when the frame was handed over
     };
 
     bool Enqueue(Kind kind, const uint8_t* bits, int32_t width, int32_t height, bool postShotDone);

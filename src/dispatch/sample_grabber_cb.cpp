@@ -1,9 +1,12 @@
 #include "dispatch/sample_grabber_cb.h"
 
+#include <cstring>
+
 #include "base/alert_sink.h"
 #include "base/clock.h"
 #include "config/setting_param_manage.h"
 #include "dispatch/photo_saver.h"
+#include "dispatch/scale_overlay.h"
 #include "imaging/photo_writer.h"
 #include "imaging/rotate_sample_imp.h"
 #include "media/saving_loaction_manage.h"
@@ -21,6 +24,7 @@ void CSampleGrabberCB::SetServices(const GrabberServices& services) {
     settings.store(services.settings);
     locations.store(services.locations);
     saver.store(services.saver);
+    scale.store(services.scale);
 }
 
 RotateSampleImp& CSampleGrabberCB::Rotation() const {
@@ -114,7 +118,22 @@ void CSampleGrabberCB::TimedShotStep(IGrabberOwner& viewer, CaptureState& state,
     if (elapsed > limit) viewer.PostViewerMessage(WM_TIMED_SHOT_END);
 }
 
-void CSampleGrabberCB::RecordingStep(IGrabberOwner& viewer, const uint8_t* bits, int32_t /*length*/) {
+void CSampleGrabberCB::RecordingStep(IGrabberOwner& viewer, const uint8_t* bits, int32_t length) {
+    const int32_t w = width.load();
+    const int32_t h = height.load();
+    // With the scale bar burned in, the recording gets a marked copy (made before the recording's lock
+    // is taken): the frame itself goes on to the live picture unmarked.
+    const CScaleOverlay* overlay = scale.load(std::memory_order_acquire);
+    if (overlay != nullptr && overlay->BurnIn() &&
+        VideoFrame{const_cast<uint8_t*>(bits), length, w, h}.IsComplete()) {
+        thread_local FrameBuffer marked;
+        if (marked.Width() != w || marked.Height() != h) marked = FrameBuffer::Create(w, h);
+        if (!marked.Empty()) {
+            std::memcpy(marked.Bits(), bits, FrameBytes(w, h));
+            DrawScaleBar(marked.Bits(), w, h, ChooseScaleBar(overlay->MetresPerPixel(), w, overlay->Unit()));
+            bits = marked.Bits();
+        }
+    }
     std::unique_lock<std::mutex> guard(g_recordingLock);
     if (g_recordingOutput == nullptr) return;
     const int64_t limit = int64_t{Settings().GetUsingParam().moviesizemax} << 20;
@@ -123,7 +142,7 @@ void CSampleGrabberCB::RecordingStep(IGrabberOwner& viewer, const uint8_t* bits,
         viewer.PostViewerMessage(WM_RECORDING_END);
         return;
     }
-    if (g_recordingOutput->WriteFrame(width.load(), height.load(), bits, 24) < 0) {
+    if (g_recordingOutput->WriteFrame(w, h, bits, 24) < 0) {
         // The box is handed to the interface thread without waiting, so holding the lock is safe.
         ShowAlert(g_recordingOutput->GetErrorText());
         viewer.PostViewerMessage(WM_RECORDING_END);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
 
 #include "base/turbojpeg_handles.h"
@@ -119,13 +120,27 @@ std::vector<uint8_t> CompressThumbnail(const std::vector<uint8_t>& bgr, int32_t 
     return jpeg;
 }
 
-std::vector<uint8_t> BuildSegment(int32_t width, int32_t height, const std::vector<uint8_t>& thumbnail) {
+// A resolution as a TIFF rational: thousandths where they fit, whole numbers beyond.
+std::pair<uint32_t, uint32_t> Rational(double value) {
+    if (value * 1000 < 4.0e9) {
+        return {static_cast<uint32_t>(std::max<long long>(1, std::llround(value * 1000))), 1000};
+    }
+    return {static_cast<uint32_t>(std::min<long long>(std::llround(value), UINT32_MAX)), 1};
+}
+
+std::vector<uint8_t> BuildSegment(int32_t width, int32_t height, const std::vector<uint8_t>& thumbnail,
+                                  const PhotoDensity& density) {
     constexpr uint16_t kIfd0Entries = 6, kExifEntries = 4, kIfd1Entries = 6;
     constexpr uint32_t kIfd0 = 8;
     constexpr uint32_t kExif = kIfd0 + 2 + 12 * kIfd0Entries + 4;
     constexpr uint32_t kIfd1 = kExif + 2 + 12 * kExifEntries + 4;
-    constexpr uint32_t kResolution = kIfd1 + 2 + 12 * kIfd1Entries + 4;  // 72 / 1, shared by both
-    constexpr uint32_t kThumbnail = kResolution + 8;
+    // 72 / 1 per inch, shared by both directions and both directories; with a density, one rational
+    // across and one down, per centimetre.
+    constexpr uint32_t kResolution = kIfd1 + 2 + 12 * kIfd1Entries + 4;
+    const bool physical = density.IsSet();
+    const uint32_t yResolution = physical ? kResolution + 8 : kResolution;
+    const uint32_t thumbnailAt = yResolution + 8;
+    const uint16_t unit = physical ? 3 : 2;  // centimetres : inches
 
     TiffWriter tiff;
     tiff.Bytes(reinterpret_cast<const uint8_t*>("II*\0"), 4);
@@ -133,8 +148,8 @@ std::vector<uint8_t> BuildSegment(int32_t width, int32_t height, const std::vect
     tiff.U16(kIfd0Entries);
     tiff.Entry(kOrientation, kShort, 1, 1);
     tiff.Entry(kXResolution, kRational, 1, kResolution);
-    tiff.Entry(kYResolution, kRational, 1, kResolution);
-    tiff.Entry(kResolutionUnit, kShort, 1, 2);  // inches
+    tiff.Entry(kYResolution, kRational, 1, yResolution);
+    tiff.Entry(kResolutionUnit, kShort, 1, unit);
     tiff.Entry(kYCbCrPositioning, kShort, 1, 1);
     tiff.Entry(kExifIfd, kLong, 1, kExif);
     tiff.U32(kIfd1);
@@ -150,14 +165,22 @@ std::vector<uint8_t> BuildSegment(int32_t width, int32_t height, const std::vect
     tiff.U16(kIfd1Entries);
     tiff.Entry(kCompression, kShort, 1, 6);  // JPEG
     tiff.Entry(kXResolution, kRational, 1, kResolution);
-    tiff.Entry(kYResolution, kRational, 1, kResolution);
-    tiff.Entry(kResolutionUnit, kShort, 1, 2);
-    tiff.Entry(kJpegOffset, kLong, 1, kThumbnail);
+    tiff.Entry(kYResolution, kRational, 1, yResolution);
+    tiff.Entry(kResolutionUnit, kShort, 1, unit);
+    tiff.Entry(kJpegOffset, kLong, 1, thumbnailAt);
     tiff.Entry(kJpegLength, kLong, 1, static_cast<uint32_t>(thumbnail.size()));
     tiff.U32(0);
-    tiff.U32(72);
-    tiff.U32(1);
-    if (tiff.Size() != kThumbnail) return {};
+    if (physical) {
+        for (const double perCm : {density.xPerCm, density.yPerCm}) {
+            const auto [numerator, denominator] = Rational(perCm);
+            tiff.U32(numerator);
+            tiff.U32(denominator);
+        }
+    } else {
+        tiff.U32(72);
+        tiff.U32(1);
+    }
+    if (tiff.Size() != thumbnailAt) return {};
     tiff.Bytes(thumbnail.data(), thumbnail.size());
 
     const size_t payload = 6 + tiff.Size();
@@ -233,7 +256,7 @@ std::pair<int32_t, int32_t> ExifThumbnailSize(int32_t width, int32_t height) {
 }
 
 std::vector<uint8_t> MakeExifThumbnailSegment(const uint8_t* bgr, int32_t width, int32_t height,
-                                              int32_t stride, bool bottomUp) {
+                                              int32_t stride, bool bottomUp, const PhotoDensity& density) {
     if (bgr == nullptr || width <= 0 || height <= 0 || int64_t{stride} < int64_t{width} * 3) return {};
     const auto [tw, th] = ExifThumbnailSize(width, height);
     const std::vector<uint8_t> small = Shrink(bgr, width, height, stride, bottomUp, tw, th);
@@ -241,7 +264,7 @@ std::vector<uint8_t> MakeExifThumbnailSegment(const uint8_t* bgr, int32_t width,
     for (int quality = kThumbnailQuality; quality >= 50; quality -= 20) {
         const std::vector<uint8_t> jpeg = CompressThumbnail(small, tw, th, quality);
         if (jpeg.empty()) return {};
-        std::vector<uint8_t> segment = BuildSegment(width, height, jpeg);
+        std::vector<uint8_t> segment = BuildSegment(width, height, jpeg, density);
         if (!segment.empty()) return segment;
     }
     return {};
@@ -268,11 +291,11 @@ std::vector<uint8_t> InsertJpegSegment(const uint8_t* jpeg, size_t size,
 }
 
 std::vector<uint8_t> WithExifThumbnail(const uint8_t* jpeg, size_t size, const uint8_t* bgr, int32_t width,
-                                       int32_t height, bool bottomUp) {
+                                       int32_t height, bool bottomUp, const PhotoDensity& density) {
     const int64_t stride = int64_t{width} * 3;
     if (stride > INT32_MAX) return InsertJpegSegment(jpeg, size, {});
     return InsertJpegSegment(
-        jpeg, size, MakeExifThumbnailSegment(bgr, width, height, static_cast<int32_t>(stride), bottomUp));
+        jpeg, size, MakeExifThumbnailSegment(bgr, width, height, static_cast<int32_t>(stride), bottomUp, density));
 }
 
 std::optional<ExifThumbnailLocation> FindExifThumbnail(const uint8_t* tiff, size_t size) {

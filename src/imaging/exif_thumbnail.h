@@ -14,6 +14,14 @@ namespace orvane {
 constexpr int32_t kExifThumbnailLongSide = 160;
 constexpr int32_t kExifThumbnailShortSide = 120;
 
+// The physical resolution a photo declares: pixels per centimetre across and down. Without one (0)
+// the Exif block says 72 pixels per inch.
+struct PhotoDensity {
+    double xPerCm = 0;
+    double yPerCm = 0;
+    bool IsSet() const { return xPerCm > 0 && yPerCm > 0; }
+};
+
 // The size of the small picture for a width x height picture: at least 1 x 1; (0, 0) for an empty
 // picture.
 std::pair<int32_t, int32_t> ExifThumbnailSize(int32_t width, int32_t height);
@@ -22,8 +30,9 @@ std::pair<int32_t, int32_t> ExifThumbnailSize(int32_t width, int32_t height);
 // BGR rows `stride` bytes apart (the first row in memory is the bottom one when `bottomUp`): the
 // picture's size, orientation "upright", and in the second image directory a small JPEG of the
 // picture, upright. Empty when the picture is unusable or the small JPEG does not fit a segment.
+// With a density, both image directories give it as XResolution / YResolution in centimetres.
 std::vector<uint8_t> MakeExifThumbnailSegment(const uint8_t* bgr, int32_t width, int32_t height,
-                                              int32_t stride, bool bottomUp);
+                                              int32_t stride, bool bottomUp, const PhotoDensity& density = {});
 
 // The JPEG file `jpeg` (size bytes) with `segment` placed after its start marker and its JFIF header
 // (when it has one): the bytes to write. The JPEG unchanged when the segment is empty or the bytes do
@@ -33,7 +42,7 @@ std::vector<uint8_t> InsertJpegSegment(const uint8_t* jpeg, size_t size, const s
 // The JPEG file with a small picture of the photo in an Exif segment, as MakeExifThumbnailSegment and
 // InsertJpegSegment make it.
 std::vector<uint8_t> WithExifThumbnail(const uint8_t* jpeg, size_t size, const uint8_t* bgr, int32_t width,
-                                       int32_t height, bool bottomUp);
+                                       int32_t height, bool bottomUp, const PhotoDensity& density = {});
 
 // Where the embedded JPEG lies in an Exif block, relative to the block's TIFF header.
 struct ExifThumbnailLocation {

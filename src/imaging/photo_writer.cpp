@@ -1,6 +1,8 @@
 #include "imaging/photo_writer.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -19,6 +21,7 @@ extern "C" {
 #include "base/turbojpeg_handles.h"
 #include "config/setting_param_manage.h"
 #include "imaging/exif_thumbnail.h"
+#include "imaging/scale_calibration.h"
 #include "localization/localizable_string.h"
 
 namespace orvane {
@@ -90,6 +93,63 @@ HRESULT EncodePhoto(const uint8_t* bits, int32_t width, int32_t height, int32_t 
     return EncodeJpeg(resized.Frame(), jpeg, reason);
 }
 
+bool PhotoScale::IsSet() const { return metresPerPixel > 0 && std::isfinite(metresPerPixel); }
+
+uint16_t DensityPerCentimetre(double metresPerPixel) {
+    if (!(metresPerPixel > 0) || !std::isfinite(metresPerPixel)) return 0;
+    const double perCm = std::round(0.01 / metresPerPixel);
+    return static_cast<uint16_t>(std::clamp(perCm, 1.0, 65535.0));
+}
+
+bool SetJfifDensity(std::vector<unsigned char>& jpeg, uint16_t xPerCm, uint16_t yPerCm) {
+    // SOI, then APP0: length (2), "JFIF\0", version (2), units, X density (2), Y density (2).
+    constexpr size_t kUnits = 2 + 2 + 2 + 5 + 2;
+    static constexpr unsigned char kStart[] = {0xFF, 0xD8, 0xFF, 0xE0};
+    if (jpeg.size() < kUnits + 5 || std::memcmp(jpeg.data(), kStart, sizeof kStart) != 0 ||
+        std::memcmp(jpeg.data() + 6, "JFIF\0", 5) != 0 || ((size_t{jpeg[4]} << 8) | jpeg[5]) < 14) {
+        return false;
+    }
+    jpeg[kUnits] = 2;  // dots per centimetre
+    jpeg[kUnits + 1] = static_cast<unsigned char>(xPerCm >> 8);
+    jpeg[kUnits + 2] = static_cast<unsigned char>(xPerCm & 0xFF);
+    jpeg[kUnits + 3] = static_cast<unsigned char>(yPerCm >> 8);
+    jpeg[kUnits + 4] = static_cast<unsigned char>(yPerCm & 0xFF);
+    return true;
+}
+
+HRESULT EncodePhoto(const uint8_t* bits, int32_t width, int32_t height, int32_t targetWidth,
+                    int32_t targetHeight, std::vector<unsigned char>& jpeg, std::string& reason,
+                    const PhotoScale& scale) {
+    if (!scale.IsSet()) return EncodePhoto(bits, width, height, targetWidth, targetHeight, jpeg, reason);
+    reason.clear();
+    const size_t bytes = FrameBytes(width, height);
+    if (bits == nullptr || bytes == 0 || bytes > static_cast<size_t>(INT32_MAX)) return E_FAIL;
+    const VideoFrame frame{const_cast<uint8_t*>(bits), static_cast<int32_t>(bytes), width, height};
+    if (!SideFits(targetWidth) || !SideFits(targetHeight)) return E_FAIL;
+    // The pixel size at the written size, in each direction (a stretch may differ between them).
+    const double acrossMetres = scale.metresPerPixel * width / targetWidth;
+    const double downMetres = scale.metresPerPixel * height / targetHeight;
+    const PhotoDensity density{0.01 / acrossMetres, 0.01 / downMetres};
+
+    const bool resize = targetWidth != width || targetHeight != height;
+    FrameBuffer copy;
+    if (resize) {
+        copy = ResizeBitmap(frame, targetWidth, targetHeight);
+        if (copy.Empty()) return E_FAIL;
+    } else if (scale.drawBar) {
+        copy = FrameBuffer::Create(width, height);
+        if (copy.Empty()) return E_FAIL;
+        std::memcpy(copy.Bits(), bits, bytes);
+    }
+    if (scale.drawBar) {
+        DrawScaleBar(copy.Bits(), targetWidth, targetHeight,
+                     ChooseScaleBar(acrossMetres, targetWidth, scale.unit));
+    }
+    const HRESULT result = EncodeJpeg(copy.Empty() ? frame : copy.Frame(), jpeg, reason, density);
+    if (result == S_OK) SetJfifDensity(jpeg, DensityPerCentimetre(acrossMetres), DensityPerCentimetre(downMetres));
+    return result;
+}
+
 HRESULT SaveFrameAsJpeg(const std::string& path, const uint8_t* bits, int32_t width, int32_t height,
                         int32_t targetWidth, int32_t targetHeight, CLocalizableString* strings) {
     std::vector<unsigned char> jpeg;
@@ -139,6 +199,11 @@ FrameBuffer ResizeBitmap(const VideoFrame& bitmap, int32_t width, int32_t height
 }
 
 HRESULT EncodeJpeg(const VideoFrame& bitmap, std::vector<unsigned char>& jpeg, std::string& reason) {
+    return EncodeJpeg(bitmap, jpeg, reason, PhotoDensity{});
+}
+
+HRESULT EncodeJpeg(const VideoFrame& bitmap, std::vector<unsigned char>& jpeg, std::string& reason,
+                   const PhotoDensity& density) {
     reason.clear();
     jpeg.clear();
     if (!bitmap.IsComplete() || !SideFits(bitmap.width) || !SideFits(bitmap.height)) return E_FAIL;
@@ -160,7 +225,8 @@ HRESULT EncodeJpeg(const VideoFrame& bitmap, std::vector<unsigned char>& jpeg, s
         return E_FAIL;
     }
     // A small upright copy of the picture rides along in an Exif block, for thumbnails.
-    jpeg = WithExifThumbnail(buffer.get(), size, bitmap.bits, bitmap.width, bitmap.height, /*bottomUp=*/true);
+    jpeg = WithExifThumbnail(buffer.get(), size, bitmap.bits, bitmap.width, bitmap.height, /*bottomUp=*/true,
+                             density);
     return S_OK;
 }
 
