@@ -1,6 +1,13 @@
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
+#include "imaging/scale_calibration.h"
+#include "support/photo_resolution.h"
+#include "viewer/calibration_dlg.h"
 #include "viewer/picture_overlay.h"
 
 #include "viewer_fixture.h"
@@ -253,6 +260,163 @@ TEST_F(ViewerToolsTest, EscapeInFullScreenLeavesItAndKeepsTheLines) {
     EXPECT_EQ(Overlay().Lines().size(), 1u);
     QTest::keyClick(viewer.get(), Qt::Key_Escape);
     EXPECT_TRUE(Overlay().Lines().empty());
+}
+
+}  // namespace
+}  // namespace orvane::test
+
+namespace orvane::test {
+namespace {
+
+class ViewerCalibrationTest : public ViewerFixture {
+protected:
+    void SetUp() override {
+        AddCamera();
+        Open();
+    }
+    CPictureOverlay& Overlay() { return *viewer->PictureOverlay(); }
+    // Calibrates through the dialog: a line across the whole 640-pixel width of the still is 640 µm.
+    void CalibrateOneMicrometrePerPixel(const std::string& name) {
+        viewer->OnToolsCommand(viewer_id::kToolsCalibrate);
+        CCalibrationDlg* dialog = viewer->CalibrationDialog();
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_TRUE(WaitFor([&] { return dialog->isVisible(); }));
+        EXPECT_EQ(dialog->PictureView()->Picture().size(), QSize(640, 480));
+        EXPECT_FALSE(dialog->SaveButton()->isEnabled());
+        // A drag from beyond the left edge to beyond the right edge of the still.
+        CCalibrationPicture* picture = dialog->PictureView();
+        const QRect area = picture->PictureRect();
+        const int y = area.center().y();
+        QTest::mousePress(picture, Qt::LeftButton, Qt::NoModifier, QPoint(area.left() - 5, y));
+        QTest::mouseMove(picture, QPoint(area.center().x(), y));
+        QTest::mouseRelease(picture, Qt::LeftButton, Qt::NoModifier, QPoint(area.right() + 5, y));
+        EXPECT_DOUBLE_EQ(picture->Line().length(), 640.0);
+        EXPECT_EQ(dialog->LineLabel()->text().toStdString(), "Line: 640.0 pixels");
+        dialog->LengthBox()->setValue(640);
+        dialog->UnitBox()->setCurrentIndex(dialog->UnitBox()->findText(QStringLiteral("µm")));
+        dialog->NameEdit()->setText(QString::fromStdString(name));
+        ASSERT_TRUE(dialog->SaveButton()->isEnabled());
+        dialog->SaveButton()->click();
+        EXPECT_EQ(dialog->ActiveBox()->currentText().toStdString(), name);
+    }
+    std::string NewestPhoto() {
+        const std::vector<std::string> photos = Folder("Single Shots");
+        return photos.empty() ? std::string() : box / ("media/zentrova/Single Shots/" + photos.back());
+    }
+    PhotoResolution NewestPhotoResolution() {
+        QFile file(QString::fromStdString(NewestPhoto()));
+        if (!file.open(QIODevice::ReadOnly)) return {};
+        return ReadPhotoResolution(file.readAll().toStdString());
+    }
+    void TakePhoto(size_t count) {
+        viewer->OnTakePhoto();
+        ASSERT_TRUE(WaitFor([&] {
+            return State().shotPending.load() == 0 && Enabled(viewer_id::kTakePhoto) &&
+                   Folder("Single Shots").size() == count;
+        }));
+    }
+    // Pixels of the photo's lower right fifth that are nearly white (the bar and its text).
+    static int WhiteInLowerRight(const QImage& photo) {
+        int white = 0;
+        for (int y = photo.height() * 4 / 5; y < photo.height(); ++y) {
+            for (int x = photo.width() * 3 / 5; x < photo.width(); ++x) {
+                const QColor c = photo.pixelColor(x, y);
+                white += c.red() > 220 && c.green() > 220 && c.blue() > 220;
+            }
+        }
+        return white;
+    }
+};
+
+TEST_F(ViewerCalibrationTest, ACalibrationMadeInTheDialogDrivesTheBarTheLinesAndThePhotos) {
+    viewer->OnToolsCommand(viewer_id::kToolsMeasure);
+    viewer->OnToolsCommand(viewer_id::kToolsScaleBar);
+    CalibrateOneMicrometrePerPixel("10x objective");
+    EXPECT_DOUBLE_EQ(viewer->ScaleOverlay().MetresPerPixel(), 1e-6);
+    EXPECT_FALSE(viewer->ScaleOverlay().BurnIn());
+    viewer->CalibrationDialog()->accept();
+    ASSERT_TRUE(WaitFor([&] { return viewer->CalibrationDialog() == nullptr; }));
+
+    // The bar: a fifth of 640 pixels is 128 µm, so 100 µm over 100 capture pixels, in the lower right.
+    EXPECT_EQ(Overlay().ScaleBarText().toStdString(), "100 µm");
+    const QRect bar = Overlay().ScaleBarRect();
+    EXPECT_NEAR(bar.width(), 100.0 * Overlay().width() / 640, 1.0);
+    EXPECT_GT(bar.left(), Overlay().width() / 2);
+    EXPECT_GT(bar.top(), Overlay().height() * 3 / 4);
+    EXPECT_LT(bar.right(), Overlay().width());
+
+    // A measured line reads in micrometres.
+    const QPoint a = Overlay().ToScreen({100, 100}).toPoint();
+    const QPoint b = Overlay().ToScreen({400, 100}).toPoint();
+    QTest::mousePress(&Overlay(), Qt::LeftButton, Qt::NoModifier, a);
+    QTest::mouseRelease(&Overlay(), Qt::LeftButton, Qt::NoModifier, b);
+    ASSERT_EQ(Overlay().Lines().size(), 1u);
+    const QString expected = QString::fromStdString(FormatLength(Overlay().Lines()[0].length() * 1e-6,
+                                                                 LengthUnit::Micrometre));
+    EXPECT_EQ(Overlay().LineLabel(0)->accessibleName(), expected);
+    EXPECT_TRUE(expected.endsWith(QStringLiteral(" µm"))) << expected.toStdString();
+    EXPECT_NEAR(expected.section(' ', 0, 0).toDouble(), 300, 3);
+
+    // Photos carry the pixel size (10000 pixels per centimetre); the bar only with the burn-in.
+    TakePhoto(1);
+    PhotoResolution plain = NewestPhotoResolution();
+    EXPECT_TRUE(plain.jfif);
+    EXPECT_EQ(plain.jfifUnit, 2);
+    EXPECT_EQ(plain.jfifX, 10000);
+    QImage photo(QString::fromStdString(NewestPhoto()));
+    EXPECT_LT(WhiteInLowerRight(photo), 20);
+    viewer->OnToolsCommand(viewer_id::kToolsBurnIn);
+    EXPECT_TRUE(viewer->ScaleOverlay().BurnIn());
+    TakePhoto(2);
+    photo.load(QString::fromStdString(NewestPhoto()));
+    EXPECT_GT(WhiteInLowerRight(photo), 200);
+    EXPECT_EQ(NewestPhotoResolution().jfifX, 10000);
+}
+
+TEST_F(ViewerCalibrationTest, TheScaleFollowsTheCaptureWidthAndTheDialogRenamesAndDeletes) {
+    CalibrateOneMicrometrePerPixel("10x objective");
+    CCalibrationDlg* dialog = viewer->CalibrationDialog();
+    dialog->PictureView()->SetLine(QLineF(0, 0, 320, 0));
+    dialog->LengthBox()->setValue(1.6);
+    dialog->UnitBox()->setCurrentIndex(dialog->UnitBox()->findText(QStringLiteral("mm")));
+    dialog->NameEdit()->setText(QStringLiteral("2x objective"));
+    ASSERT_TRUE(dialog->SaveCalibration());
+    EXPECT_DOUBLE_EQ(viewer->ScaleOverlay().MetresPerPixel(), 5e-6);
+    EXPECT_EQ(dialog->ActiveBox()->count(), 3);  // none and the two
+
+    // Choosing another in the combo box applies it at once.
+    dialog->ActiveBox()->setCurrentIndex(dialog->ActiveBox()->findText(QStringLiteral("10x objective")));
+    EXPECT_DOUBLE_EQ(viewer->ScaleOverlay().MetresPerPixel(), 1e-6);
+    dialog->NameEdit()->setText(QStringLiteral("10x Plan"));
+    ASSERT_TRUE(dialog->RenameChosen());
+    EXPECT_EQ(dialog->ActiveBox()->currentText().toStdString(), "10x Plan");
+    ASSERT_TRUE(viewer->Calibrations().Active(viewer->CurrentIdentity()).has_value());
+    EXPECT_EQ(viewer->Calibrations().Active(viewer->CurrentIdentity())->name, "10x Plan");
+    dialog->accept();
+    ASSERT_TRUE(WaitFor([&] { return viewer->CalibrationDialog() == nullptr; }));
+
+    // At half the width each pixel is twice as long.
+    ASSERT_TRUE(viewer->ApplyCaptureSize(320, 240));
+    ASSERT_TRUE(WaitFor([&] { return viewer->PreviewWindow()->VideoHost()->CurrentPicture().width() == 320; }));
+    EXPECT_DOUBLE_EQ(viewer->ScaleOverlay().MetresPerPixel(), 2e-6);
+    EXPECT_EQ(Overlay().PictureSize(), QSize(320, 240));
+
+    viewer->OnToolsCommand(viewer_id::kToolsCalibrate);
+    dialog = viewer->CalibrationDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ActiveBox()->currentText().toStdString(), "10x Plan");
+    ASSERT_TRUE(dialog->DeleteChosen());
+    EXPECT_EQ(dialog->ActiveBox()->currentIndex(), 0);
+    EXPECT_EQ(viewer->ScaleOverlay().MetresPerPixel(), 0.0);
+    EXPECT_EQ(viewer->Calibrations().List(viewer->CurrentIdentity()).size(), 1u);
+    dialog->reject();
+}
+
+TEST_F(ViewerCalibrationTest, WithoutAPictureCalibratingSaysSo) {
+    viewer->ForgetCurrentDevice();
+    viewer->OnToolsCommand(viewer_id::kToolsCalibrate);
+    EXPECT_EQ(viewer->CalibrationDialog(), nullptr);
+    EXPECT_EQ(alerts.Alerts().back(), Text("ui_calibrate_no_picture", ""));
 }
 
 }  // namespace
