@@ -9,6 +9,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QGuiApplication>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -24,6 +26,9 @@ namespace {
 
 constexpr LengthUnit kUnits[] = {LengthUnit::Nanometre, LengthUnit::Micrometre, LengthUnit::Millimetre};
 constexpr int kPictureWidth = 560;  // the still's width in the dialog, for its size hint
+constexpr int kPictureFrame = 8;
+constexpr int kDialogWidth = 800;
+constexpr int kDialogHeight = 720;
 
 }  // namespace
 
@@ -55,9 +60,13 @@ QSize CCalibrationPicture::sizeHint() const {
 }
 
 QRect CCalibrationPicture::PictureRect() const {
-    if (picture.isNull()) return rect();
-    QSize size = picture.size().scaled(this->size(), Qt::KeepAspectRatio);
-    return QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+    // A dark frame around the still, so that a line can start or end beyond its edge and reach it.
+    const QRect inside = rect().adjusted(kPictureFrame, kPictureFrame, -kPictureFrame, -kPictureFrame);
+    if (picture.isNull() || inside.isEmpty()) return inside;
+    QSize size = picture.size().scaled(inside.size(), Qt::KeepAspectRatio);
+    return QRect(QPoint(inside.x() + (inside.width() - size.width()) / 2,
+                        inside.y() + (inside.height() - size.height()) / 2),
+                 size);
 }
 
 QPointF CCalibrationPicture::ToPicture(QPointF p) const {
@@ -204,6 +213,13 @@ CCalibrationDlg::CCalibrationDlg(const QImage& picture, const std::string& ident
 
     const std::optional<Calibration> active = store.Active(identity);
     Reload(active ? active->name : std::string());
+
+    // Room for a still large enough to aim at a scale's marks, within the screen.
+    QSize size(kDialogWidth, kDialogHeight);
+    if (const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen()) {
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    }
+    resize(size.expandedTo(minimumSizeHint()));
 }
 
 std::string CCalibrationDlg::Text(const char* key, const char* fallback) const {

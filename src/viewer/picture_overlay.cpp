@@ -148,7 +148,9 @@ void CPictureOverlay::PlaceLabels() {
         // Beside the line's middle, off the line on the side its normal points to, kept on the picture.
         QPointF normal = line.normalVector().unitVector().p2() - line.p1();
         if (normal.y() > 0) normal = -normal;
-        const QPointF anchor = line.center() + normal * 10;
+        // Far enough along the normal that the label's box stays clear of the line.
+        const double clear = 6 + std::abs(normal.x()) * label->width() / 2 + std::abs(normal.y()) * label->height() / 2;
+        const QPointF anchor = line.center() + normal * clear;
         int x = static_cast<int>(anchor.x()) - label->width() / 2;
         int y = static_cast<int>(anchor.y()) - label->height() / 2;
         x = std::clamp(x, 0, std::max(0, width() - label->width()));
@@ -215,7 +217,7 @@ void CPictureOverlay::paintEvent(QPaintEvent*) {
     const int w = width();
     const int h = height();
     if (grid) {
-        painter.setPen(QPen(QColor(255, 255, 255, 110), 1));
+        painter.setPen(QPen(QColor(255, 255, 255, 130), 1));
         for (int i = 1; i < kGridCells; ++i) {
             const int x = w * i / kGridCells;
             const int y = h * i / kGridCells;
@@ -226,8 +228,8 @@ void CPictureOverlay::paintEvent(QPaintEvent*) {
     if (crosshair) {
         const qreal cx = w / 2 + 0.5;
         const qreal cy = h / 2 + 0.5;
-        DrawOutlined(painter, QLineF(cx, 0, cx, h), QColor(255, 60, 60), 1);
-        DrawOutlined(painter, QLineF(0, cy, w, cy), QColor(255, 60, 60), 1);
+        DrawOutlined(painter, QLineF(cx, 0, cx, h), Qt::white, 1);
+        DrawOutlined(painter, QLineF(0, cy, w, cy), Qt::white, 1);
     }
     painter.setRenderHint(QPainter::Antialiasing, true);
     auto drawLine = [&](const QLineF& picture) {

@@ -288,6 +288,8 @@ void CViewerLayout::CreateControls() {
     toolsButton->Create(QString::fromStdString(Text(keys::kViewBtnTools)), rotateRect, &viewer,
                         viewer_id::kToolsButton);
     toolsButton->SetImageFile(QStringLiteral("tools.png"));
+    // A click leaves the focus where it was, so that Space still takes a photo after a choice here.
+    toolsButton->setFocusPolicy(Qt::TabFocus);
     for (const MenuItem& item : kToolsMenu) {
         if (item.id == viewer_id::kToolsBurnIn || item.id == viewer_id::kToolsCalibrate) {
             toolsButton->Menu().AppendMenu(BCMenu::MF_SEPARATOR, 0, QString());
