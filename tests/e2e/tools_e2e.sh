@@ -215,6 +215,12 @@ run_language() {  # en | zh
   xdotool mousemove --sync $((win_x + win_w * 55 / 100)) $((py - 40))
   xdotool mousemove --sync $((win_x + win_w * 70 / 100)) $((py - 80)) mouseup 1
   pointer_away
+  # The finished line ends where the button was let go, in the measuring yellow.
+  line_ends_at() {
+    /usr/bin/import -window root -crop "7x7+$(($1 - 3))+$(($2 - 3))" +repage png:- 2>/dev/null |
+      /usr/bin/convert - -fx 'r > 0.8 && g > 0.65 && b < 0.35 ? 1 : 0' -format '%[fx:maxima]' info: 2>/dev/null | grep -qx 1
+  }
+  wait_for 10 line_ends_at $((win_x + win_w * 70 / 100)) $((py - 80)) || fail "the measured line did not end where the drag did"
   shoot "tools-live-$lang"
 
   if [ "$lang" = en ]; then
