@@ -53,6 +53,11 @@ namespace {
 
 constexpr int32_t kLargestPreferredWidth = 2048;
 
+// The Tools menu's lasting choices, beside the remembered device.
+constexpr const char* kToolsKey = "Software\\zentrova\\Tools";
+constexpr const char* kScaleBarValue = "scalebar";
+constexpr const char* kBurnInValue = "scalebarburnin";
+
 template <class T>
 T& Or(T* given, T* processWide) {
     return given != nullptr ? *given : *processWide;
@@ -223,6 +228,7 @@ void CMainViewerDlg::SetUp() {
         preview->VideoHost()->Attach(&captureSession.LiveFrames());
         overlay = new CPictureOverlay(*preview->VideoHost());
     }
+    LoadToolChoices();
     if (CResourceWindow* window = ResourceWindow()) resourceWindowHook.store(window);
     prompt = std::make_unique<CStatusPrompt>(*this, *this, *layout->PromptLine(), settings, strings,
                                              controller.State());
@@ -570,7 +576,27 @@ void CMainViewerDlg::OnToolsCommand(int commandId) {
             return;
     }
     layout->SetToolsCheck(commandId, checked);
+    if (commandId == viewer_id::kToolsScaleBar || commandId == viewer_id::kToolsBurnIn) SaveToolChoices();
     if (commandId == viewer_id::kToolsBurnIn) ApplyScale();
+}
+
+void CMainViewerDlg::LoadToolChoices() {
+    CRegistry key(services.hive);
+    if (!key.Open(kToolsKey)) return;
+    uint32_t scaleBar = 0;
+    uint32_t burnIn = 0;
+    key.ReadDword(kScaleBarValue, scaleBar);
+    key.ReadDword(kBurnInValue, burnIn);
+    layout->SetToolsCheck(viewer_id::kToolsScaleBar, scaleBar != 0);
+    layout->SetToolsCheck(viewer_id::kToolsBurnIn, burnIn != 0);
+    if (overlay != nullptr) overlay->ShowScaleBar(scaleBar != 0);
+}
+
+void CMainViewerDlg::SaveToolChoices() {
+    CRegistry key(services.hive);
+    if (!key.Create(kToolsKey)) return;
+    key.WriteDword(kScaleBarValue, layout->IsToolsChecked(viewer_id::kToolsScaleBar) ? 1u : 0u);
+    key.WriteDword(kBurnInValue, layout->IsToolsChecked(viewer_id::kToolsBurnIn) ? 1u : 0u);
 }
 
 bool CMainViewerDlg::ClearMeasuredLines() { return overlay != nullptr && overlay->ClearLines(); }

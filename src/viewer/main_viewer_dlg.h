@@ -217,6 +217,9 @@ protected:
 
 private:
     void SetUp();
+    // The scale bar and burn-in choices of the Tools menu, kept in the hive across runs.
+    void LoadToolChoices();
+    void SaveToolChoices();
     // Space, R, T and Escape for the viewer's own window; true when the key was used.
     bool HandleKey(QObject* watched, QKeyEvent* key);
     void StartSaverThread();

@@ -166,6 +166,13 @@ TEST_F(ViewerToolsTest, TheToolsButtonSitsLeftOfFlipWithItsMenuAndNothingIsDrawn
     EXPECT_EQ(tools.width(), flip.width());
     // In the room the hidden placeholders leave: the prompt line keeps its place.
     EXPECT_GT(tools.left(), viewer->ViewerLayout().PromptLine()->geometry().right());
+    // So also in the narrowest window.
+    viewer->resize(viewer->minimumSize());
+    ASSERT_TRUE(WaitFor([&] { return viewer->size() == viewer->minimumSize(); }));
+    EXPECT_GT(Tools().x(), viewer->ViewerLayout().PromptLine()->geometry().right());
+    EXPECT_LT(Tools().geometry().right(), viewer->ViewerLayout().RotateButton()->x());
+    EXPECT_EQ(Tools().geometry().bottom() + 1, viewer->height());
+    EXPECT_GE(viewer->ViewerLayout().PromptLine()->width(), 100);
     BCMenu& menu = Tools().Menu();
     const std::pair<int, const char*> items[] = {
         {viewer_id::kToolsScaleBar, "Scale Bar"},
@@ -254,9 +261,11 @@ TEST_F(ViewerToolsTest, EscapeInFullScreenLeavesItAndKeepsTheLines) {
     viewer->OnToolsCommand(viewer_id::kToolsMeasure);
     Drag({10, 10}, {110, 10});
     viewer->EnterFullScreen();
+    EXPECT_FALSE(viewer->ViewerLayout().ToolsButton()->isVisible());
     viewer->activateWindow();
     QTest::keyClick(viewer.get(), Qt::Key_Escape);
     EXPECT_FALSE(viewer->IsFullScreen());
+    EXPECT_TRUE(viewer->ViewerLayout().ToolsButton()->isVisible());
     EXPECT_EQ(Overlay().Lines().size(), 1u);
     QTest::keyClick(viewer.get(), Qt::Key_Escape);
     EXPECT_TRUE(Overlay().Lines().empty());
@@ -410,6 +419,24 @@ TEST_F(ViewerCalibrationTest, TheScaleFollowsTheCaptureWidthAndTheDialogRenamesA
     EXPECT_EQ(viewer->ScaleOverlay().MetresPerPixel(), 0.0);
     EXPECT_EQ(viewer->Calibrations().List(viewer->CurrentIdentity()).size(), 1u);
     dialog->reject();
+}
+
+TEST_F(ViewerCalibrationTest, TheScaleBarAndItsBurnInAreKeptForTheNextRun) {
+    CalibrateOneMicrometrePerPixel("10x objective");
+    viewer->CalibrationDialog()->accept();
+    viewer->OnToolsCommand(viewer_id::kToolsScaleBar);
+    viewer->OnToolsCommand(viewer_id::kToolsBurnIn);
+    viewer->OnToolsCommand(viewer_id::kToolsCrosshair);
+    viewer.reset();
+    Open();
+    BCMenu& menu = viewer->ViewerLayout().ToolsButton()->Menu();
+    EXPECT_TRUE(menu.IsChecked(viewer_id::kToolsScaleBar));
+    EXPECT_TRUE(menu.IsChecked(viewer_id::kToolsBurnIn));
+    EXPECT_FALSE(menu.IsChecked(viewer_id::kToolsCrosshair));
+    EXPECT_DOUBLE_EQ(viewer->ScaleOverlay().MetresPerPixel(), 1e-6);
+    EXPECT_TRUE(viewer->ScaleOverlay().BurnIn());
+    EXPECT_EQ(Overlay().ScaleBarText().toStdString(), "100 µm");
+    EXPECT_TRUE(Overlay().isVisible());
 }
 
 TEST_F(ViewerCalibrationTest, WithoutAPictureCalibratingSaysSo) {
