@@ -16,6 +16,7 @@
 #include "dispatch/photo_saver.h"
 #include "imaging/photo_writer.h"
 #include "imaging/rotate_sample_imp.h"
+#include "imaging/scale_calibration.h"
 #include "media/saving_loaction_manage.h"
 
 namespace {
@@ -186,5 +187,42 @@ void BM_PhotoHandOver_1080p(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_PhotoHandOver_1080p)->Unit(benchmark::kMillisecond);
+
+// Encoding a photo in memory: plainly (the baseline), with the calibrated resolution fields, and
+// with the scale bar burned in as well (a copy of the frame and a few rectangles).
+void EncodePhotoBenchmark(benchmark::State& state, const PhotoScale& scale) {
+    const std::vector<uint8_t>& frame = Picture1080p();
+    std::vector<unsigned char> jpeg;
+    std::string reason;
+    for (auto _ : state) {
+        if (EncodePhoto(frame.data(), kWidth, kHeight, kWidth, kHeight, jpeg, reason, scale) != S_OK) {
+            state.SkipWithError("EncodePhoto failed");
+            break;
+        }
+        benchmark::DoNotOptimize(jpeg.data());
+    }
+}
+void BM_EncodePhoto_1080p(benchmark::State& state) { EncodePhotoBenchmark(state, {}); }
+BENCHMARK(BM_EncodePhoto_1080p)->Unit(benchmark::kMillisecond);
+void BM_EncodePhoto_1080p_Calibrated(benchmark::State& state) {
+    EncodePhotoBenchmark(state, {0.37e-6, LengthUnit::Micrometre, false});
+}
+BENCHMARK(BM_EncodePhoto_1080p_Calibrated)->Unit(benchmark::kMillisecond);
+void BM_EncodePhoto_1080p_ScaleBar(benchmark::State& state) {
+    EncodePhotoBenchmark(state, {0.37e-6, LengthUnit::Micrometre, true});
+}
+BENCHMARK(BM_EncodePhoto_1080p_ScaleBar)->Unit(benchmark::kMillisecond);
+
+// Burning the bar into a recorded frame: the copy the recording gets, and the bar drawn on it.
+void BM_ScaleBarOnRecordedFrame_1080p(benchmark::State& state) {
+    const std::vector<uint8_t>& frame = Picture1080p();
+    std::vector<uint8_t> marked(frame.size());
+    for (auto _ : state) {
+        std::memcpy(marked.data(), frame.data(), frame.size());
+        DrawScaleBar(marked.data(), kWidth, kHeight, ChooseScaleBar(0.37e-6, kWidth, LengthUnit::Micrometre));
+        benchmark::DoNotOptimize(marked.data());
+    }
+}
+BENCHMARK(BM_ScaleBarOnRecordedFrame_1080p)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -11,8 +11,9 @@ namespace orvane {
 
 // The calibrations of each camera, kept in the settings hive beside the device values: one key per
 // device identity under "Calibrations", one sub-key per calibration, and the name of the active one.
-// Names may hold any characters. A damaged stored calibration is left out, never an error.
-// Thread-safe as the hive is.
+// Names may hold any characters and compare exactly. A damaged stored calibration is left out, never an
+// error. Each change is saved to the hive file at once. Meant for the interface thread: every single
+// hive access is thread-safe, but a change made of several is not atomic against another thread's.
 class CCalibrationStore {
 public:
     // hive: the hive the viewer remembers its device in; nullptr: the current user's hive.

@@ -27,6 +27,7 @@
 #include "dispatch/photo_saver.h"
 #include "dispatch/recording_control.h"
 #include "dispatch/sample_grabber_cb.h"
+#include "dispatch/scale_overlay.h"
 #include "dispatch/viewer_stand_ins.h"
 #include "imaging/rotate_sample_imp.h"
 #include "localization/localizable_string.h"
@@ -785,6 +786,93 @@ TEST_F(CaptureVideoTest, ControlValuesAreSetAgainAtEveryStartAndAfterReplugging)
     ASSERT_EQ(Start(0, {640, 480, kMjpg, false}), S_OK);
     EXPECT_EQ(brightness(), 20);
     EXPECT_EQ(capture->GetControls()[1].value, 32);  // contrast was never written
+}
+
+// The first picture of a movie file as upright RGB24 rows, top first; empty when none decodes.
+std::vector<uint8_t> FirstMoviePicture(const std::string& path, int& width, int& height) {
+    AvInputContext input;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) != 0) return {};
+    input.reset(raw);
+    if (avformat_find_stream_info(input.get(), nullptr) < 0) return {};
+    const AVCodec* codec = nullptr;
+    const int stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (stream < 0 || codec == nullptr) return {};
+    AvCodecContextPtr decoder(avcodec_alloc_context3(codec));
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), input->streams[stream]->codecpar) < 0 ||
+        avcodec_open2(decoder.get(), codec, nullptr) < 0) {
+        return {};
+    }
+    AvPacketPtr packet(av_packet_alloc());
+    AvFramePtr picture(av_frame_alloc());
+    bool got = false;
+    while (!got && av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == stream && avcodec_send_packet(decoder.get(), packet.get()) >= 0) {
+            got = avcodec_receive_frame(decoder.get(), picture.get()) >= 0;
+        }
+        av_packet_unref(packet.get());
+    }
+    if (!got) {
+        avcodec_send_packet(decoder.get(), nullptr);
+        got = avcodec_receive_frame(decoder.get(), picture.get()) >= 0;
+    }
+    if (!got) return {};
+    width = picture->width;
+    height = picture->height;
+    SwsContextPtr convert(sws_getContext(width, height, static_cast<AVPixelFormat>(picture->format), width,
+                                         height, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!convert) return {};
+    std::vector<uint8_t> rgb(size_t{3} * width * height + 64);
+    uint8_t* planes[4] = {rgb.data(), nullptr, nullptr, nullptr};
+    const int strides[4] = {3 * width, 0, 0, 0};
+    if (sws_scale(convert.get(), picture->data, picture->linesize, 0, height, planes, strides) != height) return {};
+    rgb.resize(size_t{3} * width * height);
+    return rgb;
+}
+
+// With the scale bar burned in, each frame handed to the recording carries it, while the live
+// picture the viewer shows (which the capture thread hands over after the recording) stays clean.
+TEST_F(CaptureVideoTest, BurnedInScaleBarIsInTheMovieAndNotInTheLivePicture) {
+    SimulatedCameraDefinition camera = CameraA();
+    camera.formats = {{kYuyv, "YUYV", {{640, 480, {30}}}}};
+    UseCameras({camera});
+    CSettingParam param = settings.GetUsingParam();
+    param.movieformat = 0;  // AVI
+    param.captureresolution = {640, 480, kYuyv, false};
+    settings.SetUsingParam(param);
+    CScaleOverlay overlay;
+    // 1 um per pixel: a 100 um bar of 100 pixels, in a box that ends 8 pixels from the corner.
+    overlay.Set(1e-6, LengthUnit::Micrometre, true);
+    g_previewGrabber.SetServices({&rotation, &settings, &locations, &saver, &overlay});
+    ASSERT_EQ(Start(0, {640, 480, kYuyv, false}), S_OK);
+    ASSERT_TRUE(FramesGoOn(2));
+
+    const std::string movie = box / "movie";
+    capture->StartRecording(movie);
+    viewer.state.recordingRunning = 1;
+    ASSERT_TRUE(FramesGoOn(10));
+    FrameBuffer live;
+    ASSERT_TRUE(NextLiveFrame(live));
+    viewer.state.recordingRunning = 0;
+    capture->StopRecording();
+    capture->StopPreview();
+
+    // The backing box's left edge (x 526, 30 rows above the bottom) and the bar (x 578, 15 rows
+    // above the bottom), in memory rows of the bottom-up live frame.
+    EXPECT_TRUE(Near(At(live, 526, 30).data(), SimulatedCamera::kBottomColour)) << "the live picture is clean";
+    EXPECT_TRUE(Near(At(live, 578, 15).data(), SimulatedCamera::kBottomColour));
+
+    int width = 0, height = 0;
+    const std::vector<uint8_t> rgb = FirstMoviePicture(movie + ".avi", width, height);
+    ASSERT_EQ(width, 640);
+    ASSERT_EQ(height, 480);
+    const auto pixel = [&](int x, int y) { return &rgb[(size_t(y) * width + x) * 3]; };
+    const SimulatedCamera::Colour bottom = SimulatedCamera::kBottomColour;
+    const SimulatedCamera::Colour darkened{uint8_t(bottom.red / 4), uint8_t(bottom.green / 4), uint8_t(bottom.blue / 4)};
+    EXPECT_TRUE(Near(pixel(526, 480 - 1 - 30), darkened)) << "the backing box";
+    EXPECT_TRUE(Near(pixel(578, 480 - 1 - 15), {255, 255, 255})) << "the bar";
+    EXPECT_TRUE(Near(pixel(100, 400), bottom)) << "the rest as the camera made it";
+    EXPECT_TRUE(Near(pixel(100, 100), SimulatedCamera::kTopColour));
 }
 
 }  // namespace

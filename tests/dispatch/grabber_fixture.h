@@ -12,6 +12,7 @@
 #include "dispatch/sample_grabber_cb.h"
 #include "dispatch/viewer_stand_ins.h"
 #include "dispatch/photo_saver.h"
+#include "dispatch/scale_overlay.h"
 #include "imaging/rotate_sample_imp.h"
 #include "media/saving_loaction_manage.h"
 #include "support/sandbox.h"
@@ -30,13 +31,13 @@ protected:
         : hive(box.ConfigHome() + "/zentrova/settings.conf", ""),
           settings(&hive),
           locations(&settings),
-          saver(PhotoSaverServices{&settings, &locations, nullptr}),
+          saver(PhotoSaverServices{&settings, &locations, nullptr, &scale}),
           preview(0),
           still(1) {
         CRegistryHive::SetCurrentUser(&hive);
         SetLayout(0);
         for (CSampleGrabberCB* grabber : {&preview, &still}) {
-            grabber->SetServices({&rotation, &settings, &locations, &saver});
+            grabber->SetServices({&rotation, &settings, &locations, &saver, &scale});
             grabber->width = kWidth;
             grabber->height = kHeight;
             grabber->owner = &viewer;
@@ -86,6 +87,7 @@ protected:
     CSavingLoactionManage locations;
     RotateSampleImp rotation;
     RecordingViewer viewer;
+    CScaleOverlay scale;  // no calibration until a test sets one
     CPhotoSaver saver;
     CSampleGrabberCB preview;
     CSampleGrabberCB still;

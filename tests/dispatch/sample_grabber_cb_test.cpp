@@ -7,6 +7,7 @@
 #include "base/turbojpeg_handles.h"
 #include "dispatch/grabber_fixture.h"
 #include "recording/recording_slot.h"
+#include "support/photo_resolution.h"
 
 namespace orvane {
 namespace {
@@ -250,8 +251,9 @@ class CountingOutput final : public IVideoOutput {
 public:
     void Start(const std::string&, FrameRate) override {}
     int32_t Close() override { return 0; }
-    int32_t WriteFrame(int32_t width, int32_t height, const uint8_t*, int32_t bitsPerPixel) override {
+    int32_t WriteFrame(int32_t width, int32_t height, const uint8_t* bits, int32_t bitsPerPixel) override {
         ++frames;
+        lastFrame.assign(bits, bits + size_t{3} * width * height);
         lastWidth = width, lastHeight = height, lastBits = bitsPerPixel;
         return result;
     }
@@ -260,6 +262,7 @@ public:
     std::string GetErrorText() const override { return "Disk full while writing movie.avi"; }
 
     int frames = 0;
+    std::vector<uint8_t> lastFrame;
     int32_t lastWidth = 0, lastHeight = 0, lastBits = 0;
     int32_t result = 0;
     uint64_t written = 0;
@@ -333,6 +336,109 @@ TEST_F(RecordingStep, OneFrameServesPhotoSeriesAndRecording) {
     EXPECT_EQ(output->frames, 1);
     EXPECT_EQ(SingleShots().size(), 1u);
     EXPECT_EQ(TimedShots().size(), 1u);
+}
+
+// --- the scale bar and the resolution of what is saved --------------------------------------------
+
+// Where two top-down grey pictures of the fixture's size differ by more than the encoder's noise.
+struct Differences {
+    int64_t inCorner = 0;  // in the lower half, right of the first quarter (a small picture's bar is wide)
+    int64_t elsewhere = 0;
+};
+
+Differences Compare(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int32_t w, int32_t h) {
+    Differences d;
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            if (std::abs(int{a[size_t(y) * w + x]} - int{b[size_t(y) * w + x]}) <= 6) continue;
+            (x >= w / 4 && y >= h / 2 ? d.inCorner : d.elsewhere) += 1;
+        }
+    }
+    return d;
+}
+
+class ScaleInPhotos : public GrabberFixture {
+protected:
+    // The newest single photo, as written.
+    std::string TakePhoto(CSampleGrabberCB& grabber) {
+        const size_t before = SingleShots().size();
+        if (grabber.stillPin == 0) viewer.state.shotPending = 1;
+        Deliver(grabber);
+        const std::vector<std::string> shots = SingleShots();
+        EXPECT_EQ(shots.size(), before + 1);
+        return shots.empty() ? std::string() : ReadFile(box / ("media/zentrova/Single Shots/" + shots.back()));
+    }
+};
+
+TEST_F(ScaleInPhotos, CalibratedPhotosCarryTheirResolutionAndTheBarOnlyWhenBurnedIn) {
+    const std::string plain = TakePhoto(preview);
+    const test::PhotoResolution none = test::ReadPhotoResolution(plain);
+    EXPECT_EQ(none.jfifUnit, 0);
+
+    // 1 um per pixel at the capture size: 10000 pixels per centimetre.
+    scale.Set(1e-6, LengthUnit::Micrometre, false);
+    for (CSampleGrabberCB* grabber : {&preview, &still}) {
+        const std::string photo = TakePhoto(*grabber);
+        const test::PhotoResolution r = test::ReadPhotoResolution(photo);
+        EXPECT_EQ(r.jfifUnit, 2);
+        EXPECT_EQ(r.jfifX, 10000);
+        EXPECT_EQ(r.jfifY, 10000);
+        EXPECT_EQ(r.exifUnit, 3);
+        EXPECT_NEAR(r.exifX, 10000, 1e-9);
+        EXPECT_EQ(DecodeGrey(photo), DecodeGrey(plain)) << "no bar while it is not burned in";
+    }
+
+    scale.Set(1e-6, LengthUnit::Micrometre, true);
+    for (CSampleGrabberCB* grabber : {&preview, &still}) {
+        const std::string photo = TakePhoto(*grabber);
+        EXPECT_EQ(test::ReadPhotoResolution(photo).jfifX, 10000);
+        const Differences d = Compare(DecodeGrey(photo), DecodeGrey(plain), kWidth, kHeight);
+        EXPECT_GT(d.inCorner, 50) << "the bar in the lower right corner";
+        EXPECT_EQ(d.elsewhere, 0);
+    }
+
+    // At a larger saved size the resolution follows the size written, and so does the bar.
+    CSettingParam p = settings.GetUsingParam();
+    p.captureresolution = {kWidth * 2, kHeight * 2, 0, false};
+    settings.SetUsingParam(p);
+    const std::string large = TakePhoto(preview);
+    EXPECT_EQ(test::ReadPhotoResolution(large).jfifX, 20000);
+    scale.Clear();
+    const Differences d = Compare(DecodeGrey(large), DecodeGrey(TakePhoto(preview)), kWidth * 2, kHeight * 2);
+    EXPECT_GT(d.inCorner, 50);
+    EXPECT_EQ(d.elsewhere, 0);
+}
+
+TEST_F(ScaleInPhotos, BarIsDrawnAfterTheFrameIsTurned) {
+    rotation.AddOperation(RotateOp::Rotate180);
+    const std::string turned = TakePhoto(preview);
+    rotation.AddOperation(RotateOp::Rotate180);
+    scale.Set(1e-6, LengthUnit::Micrometre, true);
+    const std::string marked = TakePhoto(preview);
+    const Differences d = Compare(DecodeGrey(marked), DecodeGrey(turned), kWidth, kHeight);
+    EXPECT_GT(d.inCorner, 50) << "the bar stands where the user sees the lower right corner";
+    EXPECT_EQ(d.elsewhere, 0);
+}
+
+TEST_F(RecordingStep, BurnedInBarReachesTheMovieButNotTheFrameItself) {
+    viewer.state.recordingRunning = 1;
+    const std::vector<uint8_t> source = frame;
+    scale.Set(1e-6, LengthUnit::Micrometre, false);
+    Deliver(preview);
+    EXPECT_EQ(output->lastFrame, source) << "a calibration alone does not mark the movie";
+
+    scale.Set(1e-6, LengthUnit::Micrometre, true);
+    Deliver(preview);
+    ASSERT_EQ(output->frames, 2);
+    EXPECT_EQ(frame, source) << "the frame goes on to the live picture unmarked";
+    std::vector<uint8_t> expected = source;
+    DrawScaleBar(expected.data(), kWidth, kHeight, ChooseScaleBar(1e-6, kWidth, LengthUnit::Micrometre));
+    ASSERT_NE(expected, source);
+    EXPECT_EQ(output->lastFrame, expected);
+
+    scale.Clear();
+    Deliver(preview);
+    EXPECT_EQ(output->lastFrame, source);
 }
 
 }  // namespace
