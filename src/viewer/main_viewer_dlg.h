@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QPoint>
+#include <QPointer>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -12,12 +13,14 @@
 #include "capture/capture_video.h"
 #include "capture/capture_viewer.h"
 #include "capture/resolution_list.h"
+#include "config/calibration_store.h"
 #include "config/setting.h"
 #include "control/capture_controller.h"
 #include "control/preview_control.h"
 #include "dispatch/grabber_owner.h"
 #include "dispatch/photo_saver.h"
 #include "dispatch/recording_control.h"
+#include "dispatch/scale_overlay.h"
 #include "localization/string_keys.h"
 #include "viewer/device_selection.h"
 #include "viewer/device_work.h"
@@ -25,11 +28,14 @@
 #include "viewer/viewer_services.h"
 
 class QAbstractButton;
+class QKeyEvent;
 class QLabel;
 
 namespace orvane {
 
 class CAlertPresenter;
+class CCalibrationDlg;
+class CPictureOverlay;
 class CDeviceSelection;
 class CLocalizableString;
 class CPreviewWindow;
@@ -106,6 +112,17 @@ public:
     void OnRecording();
     void OnSettings();
     void OnAbout();
+    // A Tools menu command: switches an overlay or the burn-in, or opens the calibration dialog.
+    void OnToolsCommand(int commandId);
+    // Removes the measured lines; false when there were none.
+    bool ClearMeasuredLines();
+    // Opens the calibration dialog over a still of the live picture (the no-picture alert without one).
+    void OnCalibrate();
+    // Gives the active calibration of the previewed camera at the capture size to the overlay on
+    // screen and to the frame path, with the burn-in choice.
+    void ApplyScale();
+    // What the key of a button's shortcut does: the same as clicking the button.
+    void PressShortcut(int controlId);
     // One of the five rotate/flip command ids: adds the operation and moves the check mark.
     void OnRotateCommand(int commandId);
 
@@ -167,6 +184,11 @@ public:
     const ResolutionList& GetResolutionList() const override { return resolutionList; }
     const CaptureResolution& ResolutionBeforeRecording() const { return controller.ResolutionBeforeRecording(); }
     CCaptureController& Controller() { return controller; }
+    CPictureOverlay* PictureOverlay() const { return overlay; }
+    CScaleOverlay& ScaleOverlay() { return scaleOverlay; }
+    CCalibrationStore& Calibrations() { return calibrations; }
+    // The open calibration dialog, or null.
+    CCalibrationDlg* CalibrationDialog() const;
     int CheckedRotateItem() const { return checkedRotateItem; }
     // The open settings dialog, or null.
     IViewerSettingsDialog* SettingsDialog() const override { return settingsDialog; }
@@ -195,6 +217,11 @@ protected:
 
 private:
     void SetUp();
+    // The scale bar and burn-in choices of the Tools menu, kept in the hive across runs.
+    void LoadToolChoices();
+    void SaveToolChoices();
+    // Space, R, T and Escape for the viewer's own window; true when the key was used.
+    bool HandleKey(QObject* watched, QKeyEvent* key);
     void StartSaverThread();
     void HandleViewerMessage(uint32_t message);
     // Messages and a close that came while a device call was under way, handled once it is over.
@@ -213,6 +240,9 @@ private:
 
     // Its capture state is read by the streaming threads on every frame, so it outlives them.
     CCaptureController controller;
+    // The calibration the saver and the grabbers read; outlives both.
+    CScaleOverlay scaleOverlay;
+    CCalibrationStore calibrations;
     CPhotoSaver photoSaver;
     CRecordingControl recordingControl;
     CCaptureVideo captureSession;
@@ -224,6 +254,8 @@ private:
     ResolutionList resolutionList;
     int checkedRotateItem = 0;
     IViewerSettingsDialog* settingsDialog = nullptr;
+    CPictureOverlay* overlay = nullptr;  // a child of the video host
+    QPointer<CCalibrationDlg> calibrationDialog;
     std::atomic<IResourceWindow*> resourceWindowHook{nullptr};
 
     std::unique_ptr<CAlertPresenter> alertPresenter;     // when no sink was given

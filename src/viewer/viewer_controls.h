@@ -22,6 +22,7 @@ inline constexpr int kFullScreen = 1098;
 inline constexpr int kRotateSizer = 1110;        // hidden: gives the rotate button its size
 inline constexpr int kRotatePlaceholder = 1118;  // hidden: between the prompt line and the rotate button
 inline constexpr int kRotateButton = 1109;
+inline constexpr int kToolsButton = 1130;  // left of the rotate button
 
 // Rotate and flip menu commands.
 inline constexpr int kRotateRight90 = 32783;
@@ -29,6 +30,14 @@ inline constexpr int kRotateLeft90 = 32782;
 inline constexpr int kRotate180 = 32781;
 inline constexpr int kFlipVertical = 32779;
 inline constexpr int kFlipHorizontal = 32780;
+
+// Tools menu commands. Scale bar, crosshair, grid, measure and burn-in are checked items.
+inline constexpr int kToolsScaleBar = 32790;
+inline constexpr int kToolsCrosshair = 32791;
+inline constexpr int kToolsGrid = 32792;
+inline constexpr int kToolsMeasure = 32793;
+inline constexpr int kToolsBurnIn = 32794;
+inline constexpr int kToolsCalibrate = 32795;
 
 inline constexpr int kPromptTimerId = 1000;
 inline constexpr int kAboutCommandId = 16;

@@ -84,6 +84,35 @@ constexpr MenuItem kRotateMenu[] = {
     {viewer_id::kFlipHorizontal, keys::kViewMenuFlipHorizontal, "horz.png"},
 };
 
+constexpr MenuItem kToolsMenu[] = {
+    {viewer_id::kToolsScaleBar, keys::kToolsMenuScaleBar, nullptr},
+    {viewer_id::kToolsCrosshair, keys::kToolsMenuCrosshair, nullptr},
+    {viewer_id::kToolsGrid, keys::kToolsMenuGrid, nullptr},
+    {viewer_id::kToolsMeasure, keys::kToolsMenuMeasure, nullptr},
+    {viewer_id::kToolsBurnIn, keys::kToolsMenuBurnIn, nullptr},
+    {viewer_id::kToolsCalibrate, keys::kToolsMenuCalibrate, nullptr},
+};
+// The Tools button lies in the room the hidden rotate placeholder and sizer leave between the prompt
+// line and the rotate button, this far from the rotate button.
+constexpr int kToolsButtonGap = 2;
+
+// The keys that act as a button, shown after its caption in its tooltip.
+struct ButtonShortcut {
+    int id;
+    const char* keyText;
+};
+constexpr ButtonShortcut kButtonShortcuts[] = {
+    {viewer_id::kTakePhoto, "Space"}, {viewer_id::kRecording, "R"},    {viewer_id::kTimedShot, "T"},
+    {viewer_id::kFullScreen, "F11"},  {viewer_id::kSettings, "Ctrl+,"}, {viewer_id::kExit, "Ctrl+Q"},
+};
+
+QString TooltipWithShortcut(int controlId, const QString& caption) {
+    for (const ButtonShortcut& shortcut : kButtonShortcuts) {
+        if (shortcut.id == controlId) return caption + QStringLiteral(" (%1)").arg(QLatin1String(shortcut.keyText));
+    }
+    return caption;
+}
+
 // Shown and hidden together, in this order.
 constexpr int kShownControls[] = {viewer_id::kAbout,      viewer_id::kSettings,  viewer_id::kTakePhoto,
                                   viewer_id::kTimedShot,  viewer_id::kRecording, viewer_id::kExit,
@@ -250,6 +279,25 @@ void CViewerLayout::CreateControls() {
     }
     connect(rotateButton, &CCoolBtn::CommandChosen, this, &CViewerLayout::RotateCommand);
     controls[viewer_id::kRotateButton] = rotateButton;
+
+    toolsButton = new CCoolBtn(&viewer);
+    toolsButton->setObjectName(QStringLiteral("toolsButton"));
+    toolsButton->setProperty("controlId", viewer_id::kToolsButton);
+    toolsButton->setAutoDefault(false);
+    toolsButton->setDefault(false);
+    toolsButton->Create(QString::fromStdString(Text(keys::kViewBtnTools)), rotateRect, &viewer,
+                        viewer_id::kToolsButton);
+    toolsButton->SetImageFile(QStringLiteral("tools.png"));
+    // A click leaves the focus where it was, so that Space still takes a photo after a choice here.
+    toolsButton->setFocusPolicy(Qt::TabFocus);
+    for (const MenuItem& item : kToolsMenu) {
+        if (item.id == viewer_id::kToolsBurnIn || item.id == viewer_id::kToolsCalibrate) {
+            toolsButton->Menu().AppendMenu(BCMenu::MF_SEPARATOR, 0, QString());
+        }
+        toolsButton->Menu().AppendMenu(BCMenu::MF_STRING, item.id, QString::fromStdString(Text(item.text)));
+    }
+    connect(toolsButton, &CCoolBtn::CommandChosen, this, &CViewerLayout::ToolsCommand);
+    controls[viewer_id::kToolsButton] = toolsButton;
 }
 
 void CViewerLayout::CreatePanes(const CSettingParamManage& settings, CaptureState& captureState) {
@@ -300,7 +348,7 @@ void CViewerLayout::SetCaption(int controlId, const std::string& text) {
     QWidget* control = Control(controlId);
     if (auto* imageButton = qobject_cast<CButtonST*>(control)) {
         imageButton->SetCaption(caption);
-        imageButton->SetTooltipText(caption);
+        imageButton->SetTooltipText(TooltipWithShortcut(controlId, caption));
     } else if (auto* cool = qobject_cast<CCoolBtn*>(control)) {
         cool->SetCaption(caption);
         cool->setToolTip(caption);
@@ -321,6 +369,12 @@ void CViewerLayout::LoadCaptions() {
     viewer.setAccessibleName(viewer.windowTitle());
     SetCaption(viewer_id::kRotateButton, Text(keys::kViewPopupBtnFlip));
     SetCaption(viewer_id::kRotatePlaceholder, Text(keys::kViewBtnRotate));
+    SetCaption(viewer_id::kToolsButton, Text(keys::kViewBtnTools));
+    if (toolsButton != nullptr) {
+        for (const MenuItem& item : kToolsMenu) {
+            toolsButton->Menu().SetMenuText(item.id, QString::fromStdString(Text(item.text)));
+        }
+    }
     if (rotateButton != nullptr) {
         for (const MenuItem& item : kRotateMenu) {
             rotateButton->Menu().SetMenuText(item.id, QString::fromStdString(Text(item.text)));
@@ -354,6 +408,9 @@ void CViewerLayout::Layout(int cx, int cy) {
         control->move(rightEdge - control->width(), cy - control->height());
         rightEdge = control->x();
     }
+    if (toolsButton != nullptr && rotateButton != nullptr) {
+        toolsButton->move(rotateButton->x() - kToolsButtonGap - toolsButton->width(), cy - toolsButton->height());
+    }
     QWidget* separator = Control(viewer_id::kSeparator);
     QWidget* placeholder = Control(viewer_id::kRotatePlaceholder);
     if (QWidget* prompt = Control(viewer_id::kPromptLine);
@@ -383,6 +440,7 @@ void CViewerLayout::ShowControls(bool show) {
         if (QWidget* control = Control(id)) control->setVisible(show);
     }
     if (rotateButton != nullptr) rotateButton->setVisible(show);
+    if (toolsButton != nullptr) toolsButton->setVisible(show);
 }
 
 void CViewerLayout::CollapseLeftColumn() {
@@ -427,6 +485,14 @@ void CViewerLayout::ExitFullScreen() {
         if (!WindowManagerHandlesFullScreen()) viewer.setGeometry(savedWindowRect);
     }
     Layout(viewer.width(), viewer.height());
+}
+
+void CViewerLayout::SetToolsCheck(int commandId, bool checked) {
+    if (toolsButton != nullptr) toolsButton->Menu().SetCheck(commandId, checked);
+}
+
+bool CViewerLayout::IsToolsChecked(int commandId) const {
+    return toolsButton != nullptr && toolsButton->Menu().IsChecked(commandId);
 }
 
 void CViewerLayout::SetRotateCheck(int oldId, int newId) {

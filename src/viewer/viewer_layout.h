@@ -29,7 +29,7 @@ class CSettingParamManage;
 class CXSplitterWnd;
 
 // The face of the main viewer: the toolbar of image buttons, the bottom row (label, separator,
-// prompt line, rotate menu button, full-screen button), the two splitters with the three panes,
+// prompt line, Tools menu button, rotate menu button, full-screen button), the two splitters with the three panes,
 // the captions, the layout at every size and full screen. It owns no part of the viewer's behaviour:
 // it needs only the window its controls live in and the string table. Interface thread only.
 class CViewerLayout final : public QObject {
@@ -83,11 +83,16 @@ public:
     // Moves the check mark of the rotate menu from oldId (0: none) to newId.
     void SetRotateCheck(int oldId, int newId);
 
+    // Puts the check mark of a Tools menu item on or off.
+    void SetToolsCheck(int commandId, bool checked);
+    bool IsToolsChecked(int commandId) const;
+
     // A control by id (buttons, labels, placeholders, the rotate button); null when there is none.
     QWidget* Control(int controlId) const;
     QAbstractButton* Button(int controlId) const;
     QLabel* PromptLine() const;
     CCoolBtn* RotateButton() const { return rotateButton; }
+    CCoolBtn* ToolsButton() const { return toolsButton; }
     CXSplitterWnd* MainSplitter() const { return mainSplitter; }
     CNormalSplitterWnd* LeftSplitter() const { return leftSplitter; }
     CPreviewWindow* PreviewWindow() const { return previewWindow; }
@@ -99,6 +104,7 @@ public:
 
 Q_SIGNALS:
     void RotateCommand(int commandId);
+    void ToolsCommand(int commandId);
     // The pointer moved over a picture button; the position is in the viewer's coordinates.
     void PointerOverButton(QPoint position);
 
@@ -113,6 +119,7 @@ private:
     CThemeHelperST theme;
     std::map<int, QWidget*> controls;  // children of the viewer
     CCoolBtn* rotateButton = nullptr;
+    CCoolBtn* toolsButton = nullptr;
     CXSplitterWnd* mainSplitter = nullptr;
     CNormalSplitterWnd* leftSplitter = nullptr;
     CPreviewWindow* previewWindow = nullptr;
