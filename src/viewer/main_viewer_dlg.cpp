@@ -631,8 +631,14 @@ void CMainViewerDlg::OnCalibrate() {
         ShowAlert(Text(keys::kCalibrateNoPicture));
         return;
     }
-    // The still is copied: the dialog keeps it however the live picture goes on.
-    auto* dialog = new CCalibrationDlg(still.copy(), currentIdentity, calibrations, strings, this);
+    // The still is copied: the dialog keeps it however the live picture goes on. A picture only shown
+    // may have been converted smaller than the capture: the dialog measures in capture pixels.
+    const CaptureResolution capture = settings.GetUsingParam().GetCaptureResolution();
+    const bool smaller = capture.width > still.width() && capture.height > still.height();
+    const QImage picture = smaller ? still.scaled(capture.width, capture.height, Qt::IgnoreAspectRatio,
+                                                  Qt::SmoothTransformation)
+                                   : still.copy();
+    auto* dialog = new CCalibrationDlg(picture, currentIdentity, calibrations, strings, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &CCalibrationDlg::CalibrationsChanged, this, &CMainViewerDlg::ApplyScale);
     connect(dialog, &QDialog::finished, this, &CMainViewerDlg::ApplyScale);
