@@ -610,8 +610,13 @@ void CCaptureVideo::CaptureLoop() {
         int32_t viewWidth = 0;
         int32_t viewHeight = 0;
         mailbox.ViewSize(viewWidth, viewHeight);
-        const bool viewOnly = usable && viewWidth > 0 && !s.still.WantsFrame() &&
-                              (services.previewSink == nullptr || !services.previewSink->NeedsWholeFrames(lookaheadMs));
+        FrameUse use = FrameUse::Shown;
+        if (s.still.WantsFrame()) {
+            use = FrameUse::Photo;
+        } else if (services.previewSink != nullptr) {
+            use = services.previewSink->NextFrameUse(lookaheadMs);
+        }
+        const bool viewOnly = usable && viewWidth > 0 && use == FrameUse::Shown;
         bool converted = false;
         if (viewOnly && s.converter.ViewSize(viewWidth, viewHeight, viewWidth, viewHeight)) {
             int32_t w = 0;
@@ -622,7 +627,7 @@ void CCaptureVideo::CaptureLoop() {
                 mailbox.Publish(s.view.data(), w, h);
                 statViewFrames.fetch_add(1, std::memory_order_relaxed);
             }
-        } else if (usable && s.converter.Convert(data, used, s.bgr.data())) {
+        } else if (usable && s.converter.Convert(data, used, s.bgr.data(), use == FrameUse::Recorded)) {
             converted = true;
             if (s.still.WantsFrame()) s.still.OfferFrame(s.bgr.data(), length);
             const double sampleTime = static_cast<double>(buffer.timestamp.tv_sec) +

@@ -221,13 +221,13 @@ bool CFrameConverter::Configure(uint32_t format, int frameWidth, int frameHeight
     return true;
 }
 
-bool CFrameConverter::Convert(const uint8_t* data, size_t size, uint8_t* output) {
+bool CFrameConverter::Convert(const uint8_t* data, size_t size, uint8_t* output, bool quick) {
     if (!IsConfigured() || data == nullptr || output == nullptr) return false;
     switch (FindFormat(pixelFormat)->route) {
         case Route::Swscale:
             return ConvertSwscale(data, size, output);
         case Route::Jpeg:
-            return ConvertJpeg(data, size, output);
+            return ConvertJpeg(data, size, output, quick);
         case Route::Rgb:
             return ConvertRgb(data, size, output);
         case Route::None:
@@ -484,7 +484,7 @@ bool CFrameConverter::PrepareSwscaleTarget(int sourceFormat) {
     return false;
 }
 
-bool CFrameConverter::ConvertJpeg(const uint8_t* data, size_t size, uint8_t* output) {
+bool CFrameConverter::ConvertJpeg(const uint8_t* data, size_t size, uint8_t* output, bool quick) {
     if (!decoder) return false;
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
     int jpegWidth = 0;
@@ -501,8 +501,9 @@ bool CFrameConverter::ConvertJpeg(const uint8_t* data, size_t size, uint8_t* out
     }
     if (jpegWidth != width || jpegHeight != height)
         return ConvertJpegScaled(data, length, jpegWidth, jpegHeight, width, height, output);
+    const int flags = TJFLAG_BOTTOMUP | (quick ? TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE : 0);
     return DecodeSucceeded(tjDecompress2(decoder.get(), data, length, output, width, width * 3, height,
-                                         TJPF_BGR, TJFLAG_BOTTOMUP));
+                                         TJPF_BGR, flags));
 }
 
 // Some cameras send frames of another size than the one they agreed to (after a mode switch, or for

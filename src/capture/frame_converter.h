@@ -46,8 +46,9 @@ public:
     // nothing beyond those bytes. Returns false, with the output in an undefined state, when the frame
     // cannot be used: too short for the format, or a JPEG that the decoder cannot read or reports as
     // cut short (also when only warned of). A JPEG of another size than the stream's is scaled to
-    // it. The caller drops a refused frame and goes on with the next one.
-    bool Convert(const uint8_t* data, size_t size, uint8_t* output);
+    // it. The caller drops a refused frame and goes on with the next one. `quick` lets an MJPG frame
+    // that only goes into a movie take the decoder's quicker, slightly rougher ways.
+    bool Convert(const uint8_t* data, size_t size, uint8_t* output, bool quick = false);
 
     // The size a frame only shown in a view of viewWidth x viewHeight pixels is converted to: the
     // smallest that still covers the view, keeping the frame's shape. MJPG goes by the decoder's own
@@ -84,7 +85,7 @@ private:
                     int targetHeight);
     bool ConvertSwscaleForView(const uint8_t* data, size_t size, int outputWidth, int outputHeight,
                                uint8_t* output);
-    bool ConvertJpeg(const uint8_t* data, size_t size, uint8_t* output);
+    bool ConvertJpeg(const uint8_t* data, size_t size, uint8_t* output, bool quick);
     bool ConvertJpegForView(const uint8_t* data, size_t size, int outputWidth, int outputHeight, uint8_t* output);
     // Decodes a JPEG at the smallest of the decoder's scales that covers targetWidth x targetHeight and
     // scales it to exactly that size, bottom-up into `output`.

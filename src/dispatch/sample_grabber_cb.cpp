@@ -83,25 +83,24 @@ HRESULT CSampleGrabberCB::BufferCB(double sampleTime, uint8_t* bits, int32_t len
     return S_OK;
 }
 
-bool CSampleGrabberCB::NeedsWholeFrames(int64_t withinMs) {
-    if (stillPin == 1) return true;
+FrameUse CSampleGrabberCB::NextFrameUse(int64_t withinMs) {
+    if (stillPin == 1) return FrameUse::Photo;
     IGrabberOwner* viewer = owner.load(std::memory_order_acquire);
-    if (viewer == nullptr) return false;
+    if (viewer == nullptr) return FrameUse::Shown;
     CaptureState& state = viewer->GetCaptureState();
-    if (state.shotPending.load(std::memory_order_acquire) == 1 ||
-        state.recordingRunning.load(std::memory_order_acquire) == 1) {
-        return true;
-    }
-    if (state.timedShotRunning.load(std::memory_order_acquire) != 1) return false;
+    if (state.shotPending.load(std::memory_order_acquire) == 1) return FrameUse::Photo;
+    const FrameUse otherwise =
+        state.recordingRunning.load(std::memory_order_acquire) == 1 ? FrameUse::Recorded : FrameUse::Shown;
+    if (state.timedShotRunning.load(std::memory_order_acquire) != 1) return otherwise;
     // TimedShotStep's own test, asked of the moment `withinMs` ahead; the series' end as well.
     const int64_t soon = NowMs() + withinMs;
     const int64_t interval = state.timedShotIntervalMs.load(std::memory_order_relaxed);
     const int64_t last = lastShotMs.load(std::memory_order_relaxed);
     const int64_t start = timedStartMs.load(std::memory_order_relaxed);
     const int64_t count = timedShotCount.load(std::memory_order_relaxed);
-    if (last == 0 || soon - last >= interval || soon - start > count * interval) return true;
+    if (last == 0 || soon - last >= interval || soon - start > count * interval) return FrameUse::Photo;
     const double limit = state.timedShotHours.load(std::memory_order_relaxed) * 3600.0 * 1000.0;
-    return static_cast<double>(soon - start) > limit;
+    return static_cast<double>(soon - start) > limit ? FrameUse::Photo : otherwise;
 }
 
 void CSampleGrabberCB::TurnViewFrame(uint8_t* bits, int32_t frameWidth, int32_t frameHeight) {

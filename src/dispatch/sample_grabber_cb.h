@@ -48,10 +48,10 @@ public:
         height.store(newHeight);
     }
 
-    // Whether a frame arriving within `withinMs` may be saved: always for the snapshot button's
-    // instance; for the preview's while a photo is asked for, a recording runs, or a timed shot (or
-    // the series' end) falls due.
-    bool NeedsWholeFrames(int64_t withinMs) override;
+    // What a frame arriving within `withinMs` may become: always a photo for the snapshot button's
+    // instance; for the preview's a photo while one is asked for or a timed shot (or the series'
+    // end) falls due, else a movie frame while a recording runs, else only shown.
+    FrameUse NextFrameUse(int64_t withinMs) override;
     // Turns a frame only shown by the queued rotation operations.
     void TurnViewFrame(uint8_t* bits, int32_t frameWidth, int32_t frameHeight) override;
 

@@ -712,6 +712,9 @@ TEST(FrameConverterTest, FramesForAViewShowThePictureAndAreCheckedLikeWholeOnes)
             std::vector<uint8_t> whole(converter.OutputSize());
             ASSERT_TRUE(converter.Convert(input.data, frame.size(), whole.data()));
             ExpectRedOverBlue(whole.data(), format == V4L2_PIX_FMT_MJPEG ? 12 : 3, kW, kH);
+            // The quicker way for a movie's frames shows the same picture.
+            ASSERT_TRUE(converter.Convert(input.data, frame.size(), whole.data(), true));
+            ExpectRedOverBlue(whole.data(), format == V4L2_PIX_FMT_MJPEG ? 16 : 3, kW, kH);
             // Short frames are refused, as whole ones are (the last line needs no padding).
             const size_t lastPadding = bytesPerLine == 0 ? 0 : bytesPerLine - kW * 2;
             EXPECT_FALSE(converter.ConvertForView(
@@ -725,6 +728,8 @@ TEST(FrameConverterTest, FramesForAViewShowThePictureAndAreCheckedLikeWholeOnes)
     std::vector<uint8_t> view;
     int w = 0, h = 0;
     EXPECT_FALSE(converter.ConvertForView(cut.data(), cut.size(), 40, 30, view, w, h));
+    std::vector<uint8_t> whole(converter.OutputSize());
+    EXPECT_FALSE(converter.Convert(cut.data(), cut.size(), whole.data(), true));
     // One of another size than the stream's comes out at the view's size all the same.
     const std::vector<uint8_t> other = Sample("mjpeg_frame_of_another_size.jpg");
     ASSERT_TRUE(converter.ConvertForView(other.data(), other.size(), 40, 30, view, w, h));

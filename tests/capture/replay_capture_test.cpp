@@ -72,7 +72,7 @@ public:
         }
         return next.BufferCB(sampleTime, bits, length);
     }
-    bool NeedsWholeFrames(int64_t withinMs) override { return next.NeedsWholeFrames(withinMs); }
+    FrameUse NextFrameUse(int64_t withinMs) override { return next.NextFrameUse(withinMs); }
     // A frame only shown is noted as the replayed frame it shows plus kViewOnly.
     void TurnViewFrame(uint8_t* bits, int32_t frameWidth, int32_t frameHeight) override {
         {

@@ -128,16 +128,16 @@ protected:
     }
 };
 
-// Which frames may be converted only at the size they are shown at: none that an action could save.
-TEST_F(GrabberFixture, WholeFramesAreAskedForWheneverAFrameMayBeSaved) {
+// What each frame may become decides how it is converted: only shown, recorded, or exact for a photo.
+TEST_F(GrabberFixture, EachFrameIsAskedForAsWhatItMayBecome) {
     constexpr int64_t kAhead = 100;
-    EXPECT_FALSE(preview.NeedsWholeFrames(kAhead));
-    EXPECT_TRUE(still.NeedsWholeFrames(kAhead)) << "every frame of the snapshot button is a photo";
-    viewer.state.shotPending = 1;
-    EXPECT_TRUE(preview.NeedsWholeFrames(kAhead));
-    viewer.state.shotPending = 0;
+    EXPECT_EQ(preview.NextFrameUse(kAhead), FrameUse::Shown);
+    EXPECT_EQ(still.NextFrameUse(kAhead), FrameUse::Photo) << "every frame of the snapshot button is a photo";
     viewer.state.recordingRunning = 1;
-    EXPECT_TRUE(preview.NeedsWholeFrames(kAhead));
+    EXPECT_EQ(preview.NextFrameUse(kAhead), FrameUse::Recorded);
+    viewer.state.shotPending = 1;
+    EXPECT_EQ(preview.NextFrameUse(kAhead), FrameUse::Photo) << "a photo while recording is exact";
+    viewer.state.shotPending = 0;
     viewer.state.recordingRunning = 0;
 
     // A one-minute series of one shot a second: the first frame, then each frame near a due shot.
@@ -146,30 +146,30 @@ TEST_F(GrabberFixture, WholeFramesAreAskedForWheneverAFrameMayBeSaved) {
     viewer.state.timedShotHours = 1.0f / 60;
     preview.ResetTimedSeries(start);
     viewer.state.timedShotRunning = 1;
-    EXPECT_TRUE(preview.NeedsWholeFrames(kAhead));
+    EXPECT_EQ(preview.NextFrameUse(kAhead), FrameUse::Photo);
     Deliver(preview);
     ASSERT_EQ(preview.timedShotCount.load(), 1);
     clock.SetNowMs(start + 500);
-    EXPECT_FALSE(preview.NeedsWholeFrames(kAhead));
+    EXPECT_EQ(preview.NextFrameUse(kAhead), FrameUse::Shown);
     clock.SetNowMs(start + 950);
-    EXPECT_TRUE(preview.NeedsWholeFrames(kAhead)) << "due within the look-ahead";
+    EXPECT_EQ(preview.NextFrameUse(kAhead), FrameUse::Photo) << "due within the look-ahead";
     clock.SetNowMs(start + 1000);
     Deliver(preview);
     ASSERT_EQ(preview.timedShotCount.load(), 2);
     clock.SetNowMs(start + 1400);
-    EXPECT_FALSE(preview.NeedsWholeFrames(kAhead));
+    EXPECT_EQ(preview.NextFrameUse(kAhead), FrameUse::Shown);
     // An overdue shot wants every frame until it is taken.
     clock.SetNowMs(start + 3500);
-    EXPECT_TRUE(preview.NeedsWholeFrames(kAhead));
+    EXPECT_EQ(preview.NextFrameUse(kAhead), FrameUse::Photo);
     // The series' end is noticed on a frame as well.
     preview.lastShotMs = start + 59950;
     preview.timedShotCount = 60;
     clock.SetNowMs(start + 59960);
-    EXPECT_TRUE(preview.NeedsWholeFrames(kAhead));
+    EXPECT_EQ(preview.NextFrameUse(kAhead), FrameUse::Photo);
     viewer.state.timedShotRunning = 0;
-    EXPECT_FALSE(preview.NeedsWholeFrames(kAhead));
+    EXPECT_EQ(preview.NextFrameUse(kAhead), FrameUse::Shown);
     preview.owner = nullptr;
-    EXPECT_FALSE(preview.NeedsWholeFrames(kAhead));
+    EXPECT_EQ(preview.NextFrameUse(kAhead), FrameUse::Shown);
 }
 
 TEST_F(TimedShotSchedule, SteadyFramesCatchUpWithTheSchedule) {
