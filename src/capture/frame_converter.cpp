@@ -149,6 +149,11 @@ bool WarnsOfMissingData(const char* message) {
     return text.find("remature end") != std::string_view::npos;
 }
 
+// A view frame must save at least this share of the pixels to be worth its own path.
+constexpr int64_t kViewWorthPercent = 60;
+// The decoder's quicker, slightly rougher ways, for frames only shown or only recorded.
+constexpr int kQuickJpeg = TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE;
+
 }  // namespace
 
 CFrameConverter::CFrameConverter() = default;
@@ -227,7 +232,7 @@ bool CFrameConverter::Convert(const uint8_t* data, size_t size, uint8_t* output,
         case Route::Swscale:
             return ConvertSwscale(data, size, output);
         case Route::Jpeg:
-            return ConvertJpeg(data, size, output, quick);
+            return ConvertJpeg(data, size, width, height, TJFLAG_BOTTOMUP | (quick ? kQuickJpeg : 0), output);
         case Route::Rgb:
             return ConvertRgb(data, size, output);
         case Route::None:
@@ -235,13 +240,6 @@ bool CFrameConverter::Convert(const uint8_t* data, size_t size, uint8_t* output,
     }
     return false;
 }
-
-namespace {
-
-// A view frame must save at least this share of the pixels to be worth its own path.
-constexpr int64_t kViewWorthPercent = 60;
-
-}  // namespace
 
 bool CFrameConverter::ViewSize(int viewWidth, int viewHeight, int& viewFrameWidth, int& viewFrameHeight) const {
     if (!IsConfigured() || viewWidth <= 0 || viewHeight <= 0) return false;
@@ -287,34 +285,12 @@ bool CFrameConverter::ConvertForView(const uint8_t* data, size_t size, int viewW
     if (!ViewSize(viewWidth, viewHeight, w, h)) return false;
     output.resize(static_cast<size_t>(w) * h * 3);
     const bool converted = FindFormat(pixelFormat)->route == Route::Jpeg
-                               ? ConvertJpegForView(data, size, w, h, output.data())
+                               ? ConvertJpeg(data, size, w, h, TJFLAG_BOTTOMUP | kQuickJpeg, output.data())
                                : ConvertSwscaleForView(data, size, w, h, output.data());
     if (!converted) return false;
     outputWidth = w;
     outputHeight = h;
     return true;
-}
-
-bool CFrameConverter::ConvertJpegForView(const uint8_t* data, size_t size, int outputWidth, int outputHeight,
-                                         uint8_t* output) {
-    if (!decoder) return false;
-    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
-    int jpegWidth = 0;
-    int jpegHeight = 0;
-    int subsampling = 0;
-    int colorspace = 0;
-    const auto length = static_cast<unsigned long>(size);
-    if (tjDecompressHeader3(decoder.get(), data, length, &jpegWidth, &jpegHeight, &subsampling, &colorspace) != 0) {
-        ResetDecoder();
-        return false;
-    }
-    // A frame of the stream's size decodes straight at the view's scale; any other goes the long way.
-    if (jpegWidth != width || jpegHeight != height)
-        return ConvertJpegScaled(data, length, jpegWidth, jpegHeight, outputWidth, outputHeight, output);
-    // A picture only shown may take the decoder's quicker, slightly rougher ways.
-    return DecodeSucceeded(tjDecompress2(decoder.get(), data, length, output, outputWidth, outputWidth * 3,
-                                         outputHeight, TJPF_BGR,
-                                         TJFLAG_BOTTOMUP | TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE));
 }
 
 bool CFrameConverter::ConvertSwscaleForView(const uint8_t* data, size_t size, int outputWidth, int outputHeight,
@@ -484,7 +460,8 @@ bool CFrameConverter::PrepareSwscaleTarget(int sourceFormat) {
     return false;
 }
 
-bool CFrameConverter::ConvertJpeg(const uint8_t* data, size_t size, uint8_t* output, bool quick) {
+bool CFrameConverter::ConvertJpeg(const uint8_t* data, size_t size, int targetWidth, int targetHeight, int flags,
+                                  uint8_t* output) {
     if (!decoder) return false;
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
     int jpegWidth = 0;
@@ -499,11 +476,11 @@ bool CFrameConverter::ConvertJpeg(const uint8_t* data, size_t size, uint8_t* out
         ResetDecoder();
         return false;
     }
+    // A frame of the stream's size decodes straight at the target's scale; any other goes the long way.
     if (jpegWidth != width || jpegHeight != height)
-        return ConvertJpegScaled(data, length, jpegWidth, jpegHeight, width, height, output);
-    const int flags = TJFLAG_BOTTOMUP | (quick ? TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE : 0);
-    return DecodeSucceeded(tjDecompress2(decoder.get(), data, length, output, width, width * 3, height,
-                                         TJPF_BGR, flags));
+        return ConvertJpegScaled(data, length, jpegWidth, jpegHeight, targetWidth, targetHeight, output);
+    return DecodeSucceeded(tjDecompress2(decoder.get(), data, length, output, targetWidth, targetWidth * 3,
+                                         targetHeight, TJPF_BGR, flags));
 }
 
 // Some cameras send frames of another size than the one they agreed to (after a mode switch, or for

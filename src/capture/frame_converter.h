@@ -85,8 +85,10 @@ private:
                     int targetHeight);
     bool ConvertSwscaleForView(const uint8_t* data, size_t size, int outputWidth, int outputHeight,
                                uint8_t* output);
-    bool ConvertJpeg(const uint8_t* data, size_t size, uint8_t* output, bool quick);
-    bool ConvertJpegForView(const uint8_t* data, size_t size, int outputWidth, int outputHeight, uint8_t* output);
+    // Decodes a JPEG bottom-up into targetWidth x targetHeight (the stream's size or a scale of it)
+    // with TurboJPEG `flags`.
+    bool ConvertJpeg(const uint8_t* data, size_t size, int targetWidth, int targetHeight, int flags,
+                     uint8_t* output);
     // Decodes a JPEG at the smallest of the decoder's scales that covers targetWidth x targetHeight and
     // scales it to exactly that size, bottom-up into `output`.
     bool ConvertJpegScaled(const uint8_t* data, unsigned long length, int jpegWidth, int jpegHeight,

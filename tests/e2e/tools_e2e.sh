@@ -17,55 +17,19 @@ for tool in Xvfb xdotool xprop xwininfo openbox python3; do
 done
 [ -x /usr/bin/import ] || { echo "SKIP: ImageMagick (import) is not installed"; exit 77; }
 here=$(cd "$(dirname "$0")" && pwd)
-zh_strings="$here/../../Resource/zh-Hans.lproj/Localizable.strings"
-en_strings="$here/../../Resource/English.lproj/Localizable.strings"
-text_of() { sed -n "s/^\"$2\" *= *\"\\(.*\\)\";.*/\\1/p" "$1" | head -1; }
 
 name=tools_e2e
 # shellcheck source=e2e_lib.sh
 . "$here/e2e_lib.sh"
-wm_pid=""
-cleanup_wm() {
-  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
-  cleanup
-}
-trap cleanup_wm EXIT
+# shellcheck source=desktop_lib.sh
+. "$here/desktop_lib.sh"
 
 screen_w=1280 screen_h=720
 start_display "${screen_w}x${screen_h}x24"
 sandbox_home
 
-step="window manager"
-openbox >"$work/openbox.log" 2>&1 &
-wm_pid=$!
-wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; }
-wait_for 20 wm_running || fail "openbox did not take the display"
+start_window_manager
 
-shots=${ORVANE_SHOTS_DIR:-}
-[ -n "$shots" ] && mkdir -p "$shots"
-shoot() {
-  /usr/bin/import -window root "$work/$1.png" 2>/dev/null || fail "no screenshot $1"
-  [ -n "$shots" ] && cp "$work/$1.png" "$shots/$1.png"
-  echo "screenshot $1"
-}
-
-find_named() {
-  local id
-  for id in $(xdotool search --onlyvisible --name . 2>/dev/null); do
-    [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$1" ] && { echo "$id"; return 0; }
-  done
-  return 1
-}
-geometry() {
-  local info
-  info=$(xwininfo -id "$1") || return 1
-  X=$(sed -n 's/^ *Absolute upper-left X: *\(-*[0-9]*\)$/\1/p' <<<"$info")
-  Y=$(sed -n 's/^ *Absolute upper-left Y: *\(-*[0-9]*\)$/\1/p' <<<"$info")
-  WIDTH=$(sed -n 's/^ *Width: *\([0-9]*\)$/\1/p' <<<"$info")
-  HEIGHT=$(sed -n 's/^ *Height: *\([0-9]*\)$/\1/p' <<<"$info")
-  [ -n "$X" ] && [ -n "$Y" ] && [ -n "$WIDTH" ] && [ -n "$HEIGHT" ]
-}
-place() { geometry "$1" && echo "$X $Y $WIDTH $HEIGHT"; }
 full_screen_state() { xprop -id "$window" _NET_WM_STATE | grep -q '_NET_WM_STATE_FULLSCREEN'; }
 is_full() { full_screen_state && geometry "$window" && [ "$WIDTH" -eq $screen_w ] && [ "$HEIGHT" -eq $screen_h ]; }
 is_back() { ! full_screen_state && geometry "$window" && [ "$WIDTH" -eq "$win_w" ] && [ "$HEIGHT" -eq "$win_h" ]; }
