@@ -51,7 +51,7 @@ protected:
         QElapsedTimer timer;
         timer.start();
         while (!done()) {
-            if (timer.elapsed() > 3000) return done();
+            if (timer.elapsed() > 10000) return done();
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             QThread::msleep(1);
         }
