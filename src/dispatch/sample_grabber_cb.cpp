@@ -92,15 +92,9 @@ FrameUse CSampleGrabberCB::NextFrameUse(int64_t withinMs) {
     const FrameUse otherwise =
         state.recordingRunning.load(std::memory_order_acquire) == 1 ? FrameUse::Recorded : FrameUse::Shown;
     if (state.timedShotRunning.load(std::memory_order_acquire) != 1) return otherwise;
-    // TimedShotStep's own test, asked of the moment `withinMs` ahead; the series' end as well.
+    // The timed shot's own tests, asked of the moment `withinMs` ahead.
     const int64_t soon = NowMs() + withinMs;
-    const int64_t interval = state.timedShotIntervalMs.load(std::memory_order_relaxed);
-    const int64_t last = lastShotMs.load(std::memory_order_relaxed);
-    const int64_t start = timedStartMs.load(std::memory_order_relaxed);
-    const int64_t count = timedShotCount.load(std::memory_order_relaxed);
-    if (last == 0 || soon - last >= interval || soon - start > count * interval) return FrameUse::Photo;
-    const double limit = state.timedShotHours.load(std::memory_order_relaxed) * 3600.0 * 1000.0;
-    return static_cast<double>(soon - start) > limit ? FrameUse::Photo : otherwise;
+    return TimedShotDue(state, soon) || TimedSeriesOver(state, soon) ? FrameUse::Photo : otherwise;
 }
 
 void CSampleGrabberCB::TurnViewFrame(uint8_t* bits, int32_t frameWidth, int32_t frameHeight) {
@@ -116,31 +110,36 @@ bool CSampleGrabberCB::TakeSinglePhoto(const uint8_t* bits, int32_t length, bool
     return photos->EnqueueSinglePhoto(bits, w, h, postShotDone);
 }
 
-void CSampleGrabberCB::TimedShotStep(IGrabberOwner& viewer, CaptureState& state, const uint8_t* bits,
-                                     int32_t length) {
-    const int64_t now = NowMs();
+bool CSampleGrabberCB::TimedShotDue(const CaptureState& state, int64_t now) const {
     const int64_t interval = state.timedShotIntervalMs.load(std::memory_order_relaxed);
     const int64_t last = lastShotMs.load(std::memory_order_relaxed);
     const int64_t start = timedStartMs.load(std::memory_order_relaxed);
     const int64_t count = timedShotCount.load(std::memory_order_relaxed);
-
     // Due after an interval since the last shot, or whenever the series has fallen behind its
     // schedule (count x interval since the start), and always for the first frame.
-    const bool due = now - last >= interval || now - start > count * interval || last == 0;
-    if (due) {
+    return now - last >= interval || now - start > count * interval || last == 0;
+}
+
+bool CSampleGrabberCB::TimedSeriesOver(const CaptureState& state, int64_t now) const {
+    const float elapsed = static_cast<float>(static_cast<double>(now - timedStartMs.load(std::memory_order_relaxed)));
+    const float limit = state.timedShotHours.load(std::memory_order_relaxed) * 3600.0f * 1000.0f;
+    return elapsed > limit;
+}
+
+void CSampleGrabberCB::TimedShotStep(IGrabberOwner& viewer, CaptureState& state, const uint8_t* bits,
+                                     int32_t length) {
+    const int64_t now = NowMs();
+    if (TimedShotDue(state, now)) {
         const int32_t w = width.load(std::memory_order_relaxed);
         const int32_t h = height.load(std::memory_order_relaxed);
         CPhotoSaver* photos = saver.load(std::memory_order_acquire);
         if (photos != nullptr && VideoFrame{const_cast<uint8_t*>(bits), length, w, h}.IsComplete()) {
             photos->EnqueueTimedShot(bits, w, h);
         }
-        timedShotCount.store(static_cast<int32_t>(count + 1), std::memory_order_relaxed);
+        timedShotCount.store(timedShotCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         lastShotMs.store(now, std::memory_order_relaxed);
     }
-
-    const float elapsed = static_cast<float>(static_cast<double>(now - start));
-    const float limit = state.timedShotHours.load(std::memory_order_relaxed) * 3600.0f * 1000.0f;
-    if (elapsed > limit) viewer.PostViewerMessage(WM_TIMED_SHOT_END);
+    if (TimedSeriesOver(state, now)) viewer.PostViewerMessage(WM_TIMED_SHOT_END);
 }
 
 void CSampleGrabberCB::RecordingStep(IGrabberOwner& viewer, const uint8_t* bits, int32_t length,

@@ -10,6 +10,7 @@
 
 namespace orvane {
 
+struct CaptureState;
 class CPhotoSaver;
 class RotateSampleImp;
 class CSettingParamManage;
@@ -78,6 +79,9 @@ public:
 private:
     // Hands the frame to the saver; false when it was not taken (no saver, a short frame).
     bool TakeSinglePhoto(const uint8_t* bits, int32_t length, bool postShotDone);
+    // Whether a timed shot is due at `now`, and whether the series has run its time by then.
+    bool TimedShotDue(const CaptureState& state, int64_t now) const;
+    bool TimedSeriesOver(const CaptureState& state, int64_t now) const;
     void TimedShotStep(IGrabberOwner& viewer, CaptureState& state, const uint8_t* bits, int32_t length);
     void RecordingStep(IGrabberOwner& viewer, const uint8_t* bits, int32_t length, double sampleTime);
 

@@ -51,17 +51,8 @@ QImage CVideoHost::CurrentPicture() const {
     return WrapFrame(frame).mirrored(false, true);
 }
 
-void CVideoHost::SetWholeFrames(bool whole) {
-    wholeFrames = whole;
-    StateViewSize();
-}
-
 void CVideoHost::StateViewSize() {
     if (mailbox == nullptr) return;
-    if (wholeFrames) {
-        mailbox->SetViewSize(0, 0);
-        return;
-    }
     const qreal ratio = devicePixelRatioF();
     mailbox->SetViewSize(static_cast<int32_t>(std::lround(width() * ratio)),
                          static_cast<int32_t>(std::lround(height() * ratio)));

@@ -33,9 +33,6 @@ public:
     // The newest picture, as the user sees it (rows top-down). Null when there is none. While no frame
     // is being saved it may be smaller than the capture size, though never smaller than the pane.
     QImage CurrentPicture() const;
-    // Asks the capture thread for frames of the capture size again (true), or lets it convert them
-    // at the size shown (false, the default).
-    void SetWholeFrames(bool whole);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -52,7 +49,6 @@ private:
     QImage scaled;  // frame as painted, at the widget's size
     bool scaledIsCurrent = false;
     int64_t framesTaken = 0;
-    bool wholeFrames = false;
 };
 
 }  // namespace orvane

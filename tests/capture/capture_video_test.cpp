@@ -166,6 +166,16 @@ protected:
             sim.get(), &link, &strings, &hive, &g_previewGrabber, &g_stillGrabber, &recorder});
         capture->SetViewer(&viewer);
     }
+    // One camera of 640 x 480 YUYV at 30 frames per second, recording AVI movies at that size.
+    void UseMovieCamera() {
+        SimulatedCameraDefinition camera = CameraA();
+        camera.formats = {{kYuyv, "YUYV", {{640, 480, {30}}}}};
+        UseCameras({camera});
+        CSettingParam param = settings.GetUsingParam();
+        param.movieformat = 0;  // AVI
+        param.captureresolution = {640, 480, kYuyv, false};
+        settings.SetUsingParam(param);
+    }
     // The capture object over the simulated cameras through DequeueQuirks.
     DequeueQuirks& UseQuirks() {
         capture.reset();
@@ -723,13 +733,7 @@ int64_t CountVideoPackets(const std::string& path) {
 // Photos are written while a movie records: the capture thread only hands each photo over, so the
 // camera never runs out of buffers and the movie receives every frame.
 TEST_F(CaptureVideoTest, PhotosTakenWhileRecordingCostTheMovieNoFrame) {
-    SimulatedCameraDefinition camera = CameraA();
-    camera.formats = {{kYuyv, "YUYV", {{640, 480, {30}}}}};
-    UseCameras({camera});
-    CSettingParam param = settings.GetUsingParam();
-    param.movieformat = 0;  // AVI
-    param.captureresolution = {640, 480, kYuyv, false};
-    settings.SetUsingParam(param);
+    UseMovieCamera();
     ASSERT_EQ(Start(0, {640, 480, kYuyv, false}), S_OK);
     ASSERT_TRUE(FramesGoOn(2));
 
@@ -845,13 +849,7 @@ std::vector<uint8_t> FirstMoviePicture(const std::string& path, int& width, int&
 // With the scale bar burned in, each frame handed to the recording carries it, while the live
 // picture the viewer shows (which the capture thread hands over after the recording) stays clean.
 TEST_F(CaptureVideoTest, BurnedInScaleBarIsInTheMovieAndNotInTheLivePicture) {
-    SimulatedCameraDefinition camera = CameraA();
-    camera.formats = {{kYuyv, "YUYV", {{640, 480, {30}}}}};
-    UseCameras({camera});
-    CSettingParam param = settings.GetUsingParam();
-    param.movieformat = 0;  // AVI
-    param.captureresolution = {640, 480, kYuyv, false};
-    settings.SetUsingParam(param);
+    UseMovieCamera();
     CScaleOverlay overlay;
     // 1 um per pixel: a 100 um bar of 100 pixels, in a box that ends 8 pixels from the corner.
     overlay.Set(1e-6, LengthUnit::Micrometre, true);

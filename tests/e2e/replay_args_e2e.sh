@@ -6,9 +6,10 @@
 set -u
 demo=${1:?usage: replay_args_e2e.sh /path/to/orvane-demo}
 command -v ffmpeg >/dev/null || { echo "SKIP: ffmpeg is not installed"; exit 77; }
-work=$(mktemp -d /tmp/orvane-replay-args-XXXXXX)
-demo_pid=""
-trap '[ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null; wait; rm -rf "$work"' EXIT
+name=replay_args_e2e
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=e2e_lib.sh
+. "$here/e2e_lib.sh"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" QT_QPA_PLATFORM=offscreen
 failures=0
 
@@ -52,14 +53,9 @@ blocks_rtmin() {
 counted() {
   blocks_rtmin && kill -s RTMIN "$demo_pid" 2>/dev/null && grep -Eq "delivered [1-9][0-9]* frames" "$work/demo.log"
 }
-deadline=$((SECONDS + 60))
-until counted; do
-  if [ $SECONDS -ge $deadline ] || ! kill -0 "$demo_pid" 2>/dev/null; then
-    echo "FAIL: SIGRTMIN did not tell the frames delivered: $(tail -5 "$work/demo.log")"
-    failures=$((failures + 1))
-    break
-  fi
-  sleep 0.2
-done
+if ! wait_for 60 counted; then
+  echo "FAIL: SIGRTMIN did not tell the frames delivered: $(tail -5 "$work/demo.log")"
+  failures=$((failures + 1))
+fi
 
 [ "$failures" = 0 ] && echo "PASS" || exit 1
