@@ -19,8 +19,9 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
-#include <libswscale/swscale.h>
 }
+
+#include <libyuv/convert.h>
 
 #include "base/clock.h"
 #include "recording/ffmpeg_avi_output.h"
@@ -80,8 +81,8 @@ public:
     }
 
 protected:
-    void EncodeFrame(int64_t pts, const uint8_t* bytes) override {
-        Output::EncodeFrame(pts, bytes);
+    void EncodeFrame(int64_t pts, AVFrame& picture) override {
+        Output::EncodeFrame(pts, picture);
         {
             std::lock_guard<std::mutex> guard(lock);
             ++encoded;
@@ -165,7 +166,6 @@ struct Deleter {
     void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
     void operator()(AVFrame* frame) const { av_frame_free(&frame); }
     void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-    void operator()(SwsContext* context) const { sws_freeContext(context); }
 };
 
 // The baseline: the recording's conversion and encoder settings in a bare loop, no queue, no file.
@@ -194,9 +194,6 @@ void RawEncode(benchmark::State& state, int threadCount) {
         picture->height = kHeight;
         av_frame_get_buffer(picture.get(), 0);
         std::unique_ptr<AVPacket, Deleter> packet(av_packet_alloc());
-        std::unique_ptr<SwsContext, Deleter> converter(sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR24,
-                                                                      kWidth, kHeight, AV_PIX_FMT_YUV420P, 0,
-                                                                      nullptr, nullptr, nullptr));
         auto drain = [&] {
             while (avcodec_receive_packet(encoder.get(), packet.get()) >= 0) {
                 bytes += static_cast<uint64_t>(packet->size);
@@ -204,11 +201,10 @@ void RawEncode(benchmark::State& state, int threadCount) {
             }
         };
         for (int index = 0; index < kFrames; ++index) {
-            const uint8_t* source[1] = {frames[index % kDistinctFrames].data() +
-                                        static_cast<size_t>(kHeight - 1) * kWidth * 3};
-            const int stride[1] = {-kWidth * 3};
             av_frame_make_writable(picture.get());
-            sws_scale(converter.get(), source, stride, 0, kHeight, picture->data, picture->linesize);
+            AVFrame* p = picture.get();
+            libyuv::RGB24ToI420(frames[index % kDistinctFrames].data(), kWidth * 3, p->data[0], p->linesize[0],
+                                p->data[1], p->linesize[1], p->data[2], p->linesize[2], kWidth, -kHeight);
             picture->pts = index;
             avcodec_send_frame(encoder.get(), picture.get());
             drain();

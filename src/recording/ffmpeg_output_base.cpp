@@ -12,7 +12,7 @@ namespace orvane {
 
 namespace {
 
-// Copies kept for reuse: spares of a few megabytes each spare the streaming thread fresh pages.
+// Pictures kept for reuse: spares of a few megabytes each spare the streaming thread fresh pages.
 constexpr size_t kSpareBuffers = 3;
 
 }  // namespace
@@ -68,7 +68,7 @@ int32_t FFMPEGOutputBase::Close() {
     }
     std::lock_guard<std::mutex> guard(queueLock);
     frameQueue.clear();
-    spareBuffers.clear();
+    sparePictures.clear();
     return result;
 }
 
@@ -85,23 +85,20 @@ int32_t FFMPEGOutputBase::WriteFrame(int32_t width, int32_t height, const uint8_
     const int64_t pts = FramePts(sampleTime);
     if (pts <= lastPts) return 0;
 
-    const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
-    std::unique_ptr<uint8_t[]> copy;
+    AvFramePtr picture;
     {
         std::lock_guard<std::mutex> guard(queueLock);
         if (frameQueue.size() >= kMaxWaitingFrames) return 0;
-        if (!spareBuffers.empty()) {
-            copy = std::move(spareBuffers.back());
-            spareBuffers.pop_back();
+        if (!sparePictures.empty()) {
+            picture = std::move(sparePictures.back());
+            sparePictures.pop_back();
         }
     }
-    // This thread is the only producer, so the queue can only have shrunk while the frame is copied.
-    if (copy == nullptr) copy.reset(new (std::nothrow) uint8_t[size]);
-    if (copy == nullptr) return 0;
-    std::memcpy(copy.get(), bits, size);
+    // This thread is the only producer, so the queue can only have shrunk during the conversion.
+    if (!MovieFileEncoder::ConvertFrame(bits, width, height, picture)) return 0;
     {
         std::lock_guard<std::mutex> guard(queueLock);
-        frameQueue.push_back(PendingFrame{pts, std::move(copy)});
+        frameQueue.push_back(PendingFrame{pts, std::move(picture)});
     }
     queueChanged.notify_one();
     lastPts = pts;
@@ -122,8 +119,8 @@ std::string FFMPEGOutputBase::GetCloseErrorText() const {
     return closeErrorText;
 }
 
-void FFMPEGOutputBase::EncodeFrame(int64_t pts, const uint8_t* bytes) {
-    const MovieFileEncoder::EncodeResult result = encoder->Encode(pts, bytes);
+void FFMPEGOutputBase::EncodeFrame(int64_t pts, AVFrame& picture) {
+    const MovieFileEncoder::EncodeResult result = encoder->Encode(pts, picture);
     writtenBytes.fetch_add(result.packetBytes, std::memory_order_acq_rel);
     if (result.writeError < 0) writeError.store(result.writeError, std::memory_order_release);
 }
@@ -177,9 +174,9 @@ void FFMPEGOutputBase::WorkerLoop() {
             frameQueue.pop_front();
         }
         // Once the file stopped taking data, encoding more would only keep the queue busy.
-        if (writeError.load(std::memory_order_acquire) == 0) EncodeFrame(frame.pts, frame.bytes.get());
+        if (writeError.load(std::memory_order_acquire) == 0) EncodeFrame(frame.pts, *frame.picture);
         std::lock_guard<std::mutex> guard(queueLock);
-        if (spareBuffers.size() < kSpareBuffers) spareBuffers.push_back(std::move(frame.bytes));
+        if (sparePictures.size() < kSpareBuffers) sparePictures.push_back(std::move(frame.picture));
     }
 }
 

@@ -15,8 +15,9 @@
 
 namespace orvane {
 
-// The recording output both containers share: WriteFrame stamps and copies a frame into a short queue,
-// a worker converts, encodes and writes it.
+// The recording output both containers share: WriteFrame stamps a frame and converts it into the
+// encoder's picture format in a short queue (the conversion costs what a copy would), a worker encodes
+// and writes it.
 //
 // A frame is dropped (WriteFrame still returns 0) when 11 frames are already waiting, when its size
 // differs from the first frame's, or when its timestamp does not exceed the one before it: frames
@@ -41,15 +42,15 @@ public:
 protected:
     explicit FFMPEGOutputBase(const MovieContainer& container);
 
-    // Worker thread: encodes and writes one accepted frame (pts in frame periods, pixels as given
-    // to WriteFrame). Called for every accepted frame, oldest first, until the file cannot be written.
-    // A class that overrides it must Close() before it is destroyed.
-    virtual void EncodeFrame(int64_t pts, const uint8_t* bytes);
+    // Worker thread: encodes and writes one accepted frame (pts in frame periods, the picture as
+    // MovieFileEncoder::ConvertFrame made it). Called for every accepted frame, oldest first, until the
+    // file cannot be written. A class that overrides it must Close() before it is destroyed.
+    virtual void EncodeFrame(int64_t pts, AVFrame& picture);
 
 private:
     struct PendingFrame {
         int64_t pts = 0;
-        std::unique_ptr<uint8_t[]> bytes;
+        AvFramePtr picture;
     };
 
     bool OpenOutput(int32_t width, int32_t height);
@@ -74,10 +75,10 @@ private:
     int64_t basePts = -1;
     std::unique_ptr<MovieFileEncoder> encoder;  // used by the worker between open and Close
 
-    mutable std::mutex queueLock;  // guards frameQueue, spareBuffers and stop
+    mutable std::mutex queueLock;  // guards frameQueue, sparePictures and stop
     std::condition_variable queueChanged;
     std::deque<PendingFrame> frameQueue;
-    std::vector<std::unique_ptr<uint8_t[]>> spareBuffers;  // copies of the opened size, for reuse
+    std::vector<AvFramePtr> sparePictures;  // pictures of the opened size, for reuse
     bool stop = false;
     std::thread worker;
 

@@ -9,8 +9,9 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/rational.h>
-#include <libswscale/swscale.h>
 }
+
+#include <libyuv/convert.h>
 
 namespace orvane {
 
@@ -74,17 +75,8 @@ bool MovieFileEncoder::Open(const std::string& fileName, const MovieContainer& c
     newStream->time_base = c->time_base;
     newStream->avg_frame_rate = c->framerate;
 
-    AvFramePtr newPicture(av_frame_alloc());
     AvPacketPtr newPacket(av_packet_alloc());
-    if (newPicture == nullptr || newPacket == nullptr) return false;
-    newPicture->format = AV_PIX_FMT_YUV420P;
-    newPicture->width = frameWidth;
-    newPicture->height = frameHeight;
-    if (av_frame_get_buffer(newPicture.get(), 0) < 0) return false;
-    SwsContextPtr newConverter(
-        sws_getContext(frameWidth, frameHeight, AV_PIX_FMT_BGR24, c->width, c->height, AV_PIX_FMT_YUV420P, 0,
-                       nullptr, nullptr, nullptr));
-    if (newConverter == nullptr) return false;
+    if (newPacket == nullptr) return false;
 
     errorText = "Cannot open file";
     if ((output->flags & AVFMT_NOFILE) == 0 &&
@@ -103,28 +95,41 @@ bool MovieFileEncoder::Open(const std::string& fileName, const MovieContainer& c
     errorText.clear();
     format = std::move(newFormat);
     codec = std::move(newCodec);
-    picture = std::move(newPicture);
     packet = std::move(newPacket);
-    converter = std::move(newConverter);
     stream = newStream;
     width = frameWidth;
     height = frameHeight;
     return true;
 }
 
-MovieFileEncoder::EncodeResult MovieFileEncoder::Encode(int64_t pts, const uint8_t* bgrBottomUp) {
+bool MovieFileEncoder::ConvertFrame(const uint8_t* bgrBottomUp, int32_t frameWidth, int32_t frameHeight,
+                                    AvFramePtr& picture) {
+    AVFrame* p = picture.get();
+    if (p == nullptr || p->width != frameWidth || p->height != frameHeight || av_frame_is_writable(p) == 0) {
+        picture.reset(av_frame_alloc());
+        p = picture.get();
+        if (p == nullptr) return false;
+        p->format = AV_PIX_FMT_YUV420P;
+        p->width = frameWidth;
+        p->height = frameHeight;
+        if (av_frame_get_buffer(p, 0) < 0) {
+            picture.reset();
+            return false;
+        }
+    }
+    // BT.601 with studio range, as the encoder expects by default; the negative height reads the
+    // bottom-up frame from its last row, the top of the picture.
+    libyuv::RGB24ToI420(bgrBottomUp, 3 * frameWidth, p->data[0], p->linesize[0], p->data[1], p->linesize[1],
+                        p->data[2], p->linesize[2], frameWidth, -frameHeight);
+    return true;
+}
+
+MovieFileEncoder::EncodeResult MovieFileEncoder::Encode(int64_t pts, AVFrame& picture) {
     EncodeResult result;
-    if (format == nullptr || av_frame_make_writable(picture.get()) < 0) return result;
-
-    // The frame's last row in memory is the top of the picture: walk it backwards.
-    const int rowBytes = 3 * width;
-    const uint8_t* source[1] = {bgrBottomUp + static_cast<size_t>(height - 1) * rowBytes};
-    const int sourceStride[1] = {-rowBytes};
-    sws_scale(converter.get(), source, sourceStride, 0, height, picture->data, picture->linesize);
-    picture->pts = pts;
-
+    if (format == nullptr || picture.width != width || picture.height != height) return result;
+    picture.pts = pts;
     // Encoder errors lose the frame only; the file goes on.
-    if (avcodec_send_frame(codec.get(), picture.get()) >= 0) result.writeError = WritePackets(result);
+    if (avcodec_send_frame(codec.get(), &picture) >= 0) result.writeError = WritePackets(result);
     return result;
 }
 
@@ -163,9 +168,7 @@ int MovieFileEncoder::Finish() {
         const int closed = avio_closep(&format->pb);
         if (result == 0 && closed < 0) result = closed;
     }
-    converter.reset();
     packet.reset();
-    picture.reset();
     codec.reset();
     format.reset();
     stream = nullptr;

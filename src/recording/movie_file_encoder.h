@@ -16,8 +16,8 @@ struct MovieContainer {
     const char* muxerOptions;  // "key=value:key=value" for the muxer, or ""
 };
 
-// Encodes BGR24 frames of one size, bottom row first, into one movie file. Not thread-safe: one
-// thread at a time, in the order Open, Encode..., Finish.
+// Encodes frames of one size into one movie file. Not thread-safe: one thread at a time, in the order
+// Open, Encode..., Finish; ConvertFrame may run on any thread.
 class MovieFileEncoder {
 public:
     struct EncodeResult {
@@ -38,9 +38,14 @@ public:
     bool Open(const std::string& fileName, const MovieContainer& container, int32_t width, int32_t height,
               FrameRate rate, std::string& errorText);
 
-    // Converts one frame upright to YUV 4:2:0, encodes it with `pts` in frame periods
-    // and writes the packets. The pts must grow from call to call.
-    EncodeResult Encode(int64_t pts, const uint8_t* bgrBottomUp);
+    // Turns a width x height BGR24 frame, bottom row first, upright into the YUV 4:2:0 picture the
+    // encoder takes. `picture` is reused when it is of that size and no encoder still reads it, else
+    // made afresh. False, with `picture` empty, when memory is short.
+    static bool ConvertFrame(const uint8_t* bgrBottomUp, int32_t width, int32_t height, AvFramePtr& picture);
+
+    // Encodes a picture of the opened size made by ConvertFrame, with `pts` in frame periods, and writes
+    // the packets. The pts must grow from call to call.
+    EncodeResult Encode(int64_t pts, AVFrame& picture);
 
     // Drains the encoder, writes the trailer and closes the file. 0 or a negative AVERROR.
     int Finish();
@@ -53,9 +58,7 @@ private:
 
     AvOutputContext format;  // owns the file (pb) while open
     AvCodecContextPtr codec;
-    AvFramePtr picture;
     AvPacketPtr packet;
-    SwsContextPtr converter;
     AVStream* stream = nullptr;  // owned by format
     int32_t width = 0;
     int32_t height = 0;

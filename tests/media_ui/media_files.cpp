@@ -83,7 +83,9 @@ bool WriteMovie(const std::string& path, const QImage& source, int frames) {
     MovieFileEncoder encoder;
     std::string error;
     if (!encoder.Open(path, container, width, height, 10, error)) return false;
-    for (int i = 0; i < frames; ++i) encoder.Encode(i, bottomUp.data());
+    AvFramePtr yuv;
+    if (!MovieFileEncoder::ConvertFrame(bottomUp.data(), width, height, yuv)) return false;
+    for (int i = 0; i < frames; ++i) encoder.Encode(i, *yuv);
     return encoder.Finish() == 0;
 }
 

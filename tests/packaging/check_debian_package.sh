@@ -33,7 +33,7 @@ depends=$(field Depends)
 echo "Depends: $depends"
 echo "Recommends: $(field Recommends)"
 for library in 'libqt6widgets6' 'libqt6gui6' 'libqt6core6' 'libavformat[0-9]+' 'libavcodec[0-9]+' 'libswscale[0-9]+' \
-  'libavutil[0-9]+' 'libturbojpeg0' 'libudev1' 'libxcb1' 'libc6' 'qt6-translations-l10n'; do
+  'libavutil[0-9]+' 'libturbojpeg0' 'libyuv0' 'libudev1' 'libxcb1' 'libc6' 'qt6-translations-l10n'; do
   echo "$depends" | grep -Eq "(^|, )$library( |,|$)" || fail "Depends lacks $library"
 done
 field Recommends | grep -q 'fonts-noto-cjk' || fail "the Chinese font is not recommended"

@@ -41,7 +41,7 @@ public:
     }
 
 protected:
-    void EncodeFrame(int64_t pts, const uint8_t* bytes) override {
+    void EncodeFrame(int64_t pts, AVFrame& picture) override {
         {
             std::unique_lock<std::mutex> guard(lock);
             held = holding;
@@ -49,7 +49,7 @@ protected:
             changed.wait(guard, [this] { return !holding; });
             held = false;
         }
-        Output::EncodeFrame(pts, bytes);
+        Output::EncodeFrame(pts, picture);
         {
             std::lock_guard<std::mutex> guard(lock);
             ++encoded;
