@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <optional>
 #include <system_error>
 
 #include "base/alert_sink.h"
@@ -95,6 +94,12 @@ public:
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
 
+    // Whether `bgr` can take a whole frame; the buffer the mailbox gave back may be of another size.
+    bool WholeFrameBuffer() {
+        if (bgr.Width() != width || bgr.Height() != height) bgr = FrameBuffer::Create(width, height);
+        return !bgr.Empty();
+    }
+
     // Stops streaming and gives the buffers back, so that another format can be set.
     void ReleaseBuffers() {
         if (streaming) {
@@ -121,7 +126,7 @@ public:
     bool streaming = false;
     std::vector<Mapped> buffers;
     CFrameConverter converter;  // capture thread only once it runs
-    std::vector<uint8_t> bgr;   // capture thread only once it runs
+    FrameBuffer bgr;            // the whole frame; capture thread only once it runs
     std::vector<uint8_t> view;  // a frame converted at the size it is shown at; capture thread only
     uint32_t pixelFormat = 0;
     int32_t width = 0;
@@ -489,7 +494,8 @@ HRESULT CCaptureVideo::PrepareBuffers(CaptureResolution& resolution) {
     streamingPixelFormat = s.pixelFormat;
     s.width = width;
     s.height = height;
-    s.bgr.assign(s.converter.OutputSize(), 0);
+    s.bgr = FrameBuffer::Create(width, height);
+    if (s.bgr.Empty() || static_cast<size_t>(s.bgr.Length()) != s.converter.OutputSize()) return -ENOMEM;
     if (services.previewSink != nullptr) services.previewSink->SetFrameSize(width, height);
     if (!resolution.interpolation) {
         resolution.width = width;
@@ -552,9 +558,9 @@ void CCaptureVideo::CaptureLoop() {
     NameThisThread("orv-capture");
     Stream& s = *stream;
     pollfd fds[2] = {{s.fd, POLLIN, 0}, {s.stopEvent, POLLIN, 0}};
-    const auto length = static_cast<int32_t>(s.bgr.size());
+    const int32_t length = s.bgr.Length();
     const int64_t lookaheadMs = s.lookaheadMs;
-    std::optional<uint32_t> lastSequence;
+    int64_t lastSequence = -1;  // none yet
     int64_t unreadableRun = 0;  // frames in a row that could not be used
     // The stream is watched through poll's time-out: a frame pushes the deadline on; reaching it
     // restarts the stream once, reaching it again after the restart ends it.
@@ -569,7 +575,7 @@ void CCaptureVideo::CaptureLoop() {
         if (ready == 0 && MonotonicMs() >= deadline) {
             if (!restarted && RestartStream()) {
                 restarted = true;
-                lastSequence.reset();  // the driver counts afresh from STREAMON
+                lastSequence = -1;  // the driver counts afresh from STREAMON
                 statRestarts.fetch_add(1, std::memory_order_relaxed);
                 deadline = MonotonicMs() + kFirstFrameMs;
                 continue;
@@ -594,8 +600,8 @@ void CCaptureVideo::CaptureLoop() {
         deadline = MonotonicMs() + s.stallMs;
         restarted = false;
         // The driver numbers every frame it made, also those it had no free buffer for.
-        if (lastSequence && buffer.sequence > *lastSequence + 1) {
-            statLost.fetch_add(buffer.sequence - *lastSequence - 1, std::memory_order_relaxed);
+        if (lastSequence >= 0 && buffer.sequence > lastSequence + 1) {
+            statLost.fetch_add(buffer.sequence - lastSequence - 1, std::memory_order_relaxed);
         }
         lastSequence = buffer.sequence;
 
@@ -627,14 +633,16 @@ void CCaptureVideo::CaptureLoop() {
                 mailbox.Publish(s.view.data(), w, h);
                 statViewFrames.fetch_add(1, std::memory_order_relaxed);
             }
-        } else if (usable && s.converter.Convert(data, used, s.bgr.data(), use == FrameUse::Recorded)) {
+        } else if (usable && s.WholeFrameBuffer() &&
+                   s.converter.Convert(data, used, s.bgr.Bits(), use == FrameUse::Recorded)) {
             converted = true;
-            if (s.still.WantsFrame()) s.still.OfferFrame(s.bgr.data(), length);
+            if (s.still.WantsFrame()) s.still.OfferFrame(s.bgr.Bits(), length);
             const double sampleTime = static_cast<double>(buffer.timestamp.tv_sec) +
                                       static_cast<double>(buffer.timestamp.tv_usec) / 1e6;
             if (services.previewSink != nullptr)
-                services.previewSink->BufferCB(sampleTime, s.bgr.data(), length);
-            mailbox.Publish(s.bgr.data(), s.width, s.height);
+                services.previewSink->BufferCB(sampleTime, s.bgr.Bits(), length);
+            // The frame itself goes to the window; the next one is converted into a buffer it gave back.
+            mailbox.Publish(s.bgr);
         }
         if (converted) {
             unreadableRun = 0;

@@ -17,11 +17,18 @@ void CFrameMailbox::Publish(const uint8_t* bits, int32_t width, int32_t height) 
         if (spare.Empty()) return;
     }
     std::memcpy(spare.Bits(), bits, static_cast<size_t>(spare.Length()));
+    Deliver(spare);
+}
 
+void CFrameMailbox::Publish(FrameBuffer& frame) {
+    if (!frame.Empty()) Deliver(frame);
+}
+
+void CFrameMailbox::Deliver(FrameBuffer& frame) {
     bool wasEmpty;
     {
         std::lock_guard<std::mutex> guard(slotLock);
-        std::swap(spare, slot);
+        std::swap(frame, slot);
         wasEmpty = !full;
         full = true;
     }

@@ -11,8 +11,8 @@ namespace orvane {
 
 // The one-slot hand-over of the live picture from the capture thread to the window code. The newest
 // frame wins: a frame that was not taken before the next one arrives is dropped. The capture thread
-// copies outside the lock and holds it only to exchange two buffers, so a slow screen never holds up
-// the camera.
+// copies (if at all) outside the lock and holds it only to exchange two buffers, so a slow screen never
+// holds up the camera.
 class CFrameMailbox {
 public:
     // Called on the capture thread whenever a frame lands in an empty slot; the window code answers
@@ -29,6 +29,11 @@ public:
     // Capture thread. Copies the width x height BGR24 frame at `bits` (3 x width x height bytes) into
     // the slot. Drops the frame when a side is not positive or memory is short.
     void Publish(const uint8_t* bits, int32_t width, int32_t height);
+
+    // Capture thread. Puts `frame` itself into the slot, without a copy, and hands back in `frame` a
+    // buffer nobody reads any more: a frame that was not taken, or one the window code gave back with
+    // Take. Its size may differ and it may be empty. Nothing happens for an empty `frame`.
+    void Publish(FrameBuffer& frame);
 
     // Any thread. Moves the newest frame into `frame`, giving the buffer `frame` held to the mailbox
     // for reuse. False, leaving `frame` untouched, when no frame arrived since the last Take.
@@ -49,6 +54,8 @@ public:
     }
 
 private:
+    void Deliver(FrameBuffer& frame);
+
     static uint64_t Pack(int32_t width, int32_t height) {
         if (width <= 0 || height <= 0) return 0;
         return (uint64_t{static_cast<uint32_t>(width)} << 32) | static_cast<uint32_t>(height);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -279,6 +280,51 @@ TEST(FrameMailbox, NewestFrameWinsAndANotificationComesPerEmptySlot) {
     mailbox.Publish(Picture(2, 2, 5).data(), 0, 2);
     EXPECT_FALSE(mailbox.Take(frame));
     EXPECT_EQ(notified, 3);
+}
+
+TEST(FrameMailbox, FramesHandedOverWithoutACopyAreNeverWrittenWhileTheWindowHoldsThem) {
+    CFrameMailbox mailbox;
+    int notified = 0;
+    mailbox.SetNotify([&] { ++notified; });
+    auto all = [](const FrameBuffer& frame, uint8_t value) {
+        return !frame.Empty() && std::all_of(frame.Bits(), frame.Bits() + frame.Length(),
+                                             [value](uint8_t b) { return b == value; });
+    };
+    // The capture side fills whatever buffer it has, making one when it has none of the size.
+    FrameBuffer capture;
+    auto publish = [&](uint8_t value) {
+        if (capture.Width() != 4 || capture.Height() != 2) capture = FrameBuffer::Create(4, 2);
+        std::fill_n(capture.Bits(), capture.Length(), value);
+        mailbox.Publish(capture);
+    };
+    FrameBuffer window;
+    FrameBuffer empty;
+    mailbox.Publish(empty);
+    EXPECT_FALSE(mailbox.Take(window));
+    EXPECT_EQ(notified, 0);
+
+    publish(1);
+    ASSERT_TRUE(mailbox.Take(window));
+    for (uint8_t value = 2; value < 6; ++value) {
+        publish(value);
+        EXPECT_TRUE(all(window, value - 1)) << int{value};  // what the window shows stays as it was
+        ASSERT_TRUE(mailbox.Take(window));
+        EXPECT_TRUE(all(window, value));
+    }
+    // Frames the window did not take are dropped, and their buffers written again.
+    publish(7);
+    publish(8);
+    publish(9);
+    EXPECT_TRUE(all(window, 5));
+    ASSERT_TRUE(mailbox.Take(window));
+    EXPECT_TRUE(all(window, 9));
+    // A copied frame of another size between them.
+    mailbox.Publish(Picture(2, 2, 10).data(), 2, 2);
+    publish(11);
+    EXPECT_TRUE(all(window, 9));
+    ASSERT_TRUE(mailbox.Take(window));
+    EXPECT_EQ(window.Width(), 4);
+    EXPECT_TRUE(all(window, 11));
 }
 
 }  // namespace
