@@ -182,7 +182,9 @@ TEST_F(ReplayCaptureTest, ReplayedFramesReachTheDispatcherInOrderAndAPhotoHasThe
         const bool lost = capture->GetCaptureStats().lost > 0;
         for (size_t i = seen; i < shown.size(); ++i) {
             ASSERT_GE(shown[i], 0) << i;
-            if (i > seen && !lost) EXPECT_EQ(shown[i], (shown[i - 1] + 1) % kFrames) << i;
+            if (i > seen && !lost) {
+                EXPECT_EQ(shown[i], (shown[i - 1] + 1) % kFrames) << i;
+            }
         }
 
         // A photo of the replay decodes to the file's frame size.

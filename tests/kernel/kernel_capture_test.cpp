@@ -108,7 +108,9 @@ TEST_F(KernelCaptureTest, CamerasAreListedWithoutTheUdevDatabase) {
     EXPECT_EQ(identities, (std::vector<std::string>{kMicroscopeIdentity, kVividIdentity,
                                                     "v4l2#vivid#platform:vivid-001#vivid"}));
     for (const CaptureDevice& device : devices) {
-        if (device.node == microscope) EXPECT_EQ(device.friendlyName, "Orvane Test Microscope");
+        if (device.node == microscope) {
+            EXPECT_EQ(device.friendlyName, "Orvane Test Microscope");
+        }
     }
 }
 
