@@ -118,6 +118,31 @@ TEST(ExifThumbnailTest, EveryPhotoCarriesASmallUprightCopyThatReadersFind) {
     EXPECT_GT(savers.Channel(80, 20, 2), 180);
 }
 
+TEST(ExifThumbnailTest, TheSmallCopyAveragesEveryColumnOfFineDetail) {
+    // One-pixel stripes of black and white, across and down, as a microscope shows a fine grating:
+    // each thumbnail pixel covers both kinds of line, so it is grey, never black or white.
+    const int w = 2592, h = 1944;
+    for (const bool across : {false, true}) {
+        std::vector<uint8_t> frame(size_t{3} * w * h);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x)
+                std::fill_n(&frame[3 * (size_t(y) * w + x)], 3, (across ? y : x) % 2 == 0 ? 0 : 255);
+        }
+        std::vector<unsigned char> encoded;
+        std::string reason;
+        ASSERT_EQ(EncodePhoto(frame.data(), w, h, w, h, encoded, reason), S_OK) << reason;
+        const std::vector<uint8_t> embedded =
+            EmbeddedOf(std::string(reinterpret_cast<const char*>(encoded.data()), encoded.size()));
+        ASSERT_FALSE(embedded.empty());
+        const Picture small = Decode(embedded.data(), embedded.size());
+        ASSERT_EQ(small.width, 160);
+        for (int y = 0; y < small.height; y += 7) {
+            for (int x = 0; x < small.width; x += 5)
+                EXPECT_NEAR(small.Channel(x, y, 1), 128, 12) << across << " " << x << "," << y;
+        }
+    }
+}
+
 TEST(ExifThumbnailTest, SegmentGoesAfterTheJfifHeaderOrRightAfterTheStart) {
     const std::vector<uint8_t> segment{0xFF, 0xE1, 0x00, 0x04, 0xAB, 0xCD};
     const std::vector<uint8_t> withJfif{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x11, 0x22, 0xFF, 0xD9};
