@@ -494,8 +494,7 @@ HRESULT CCaptureVideo::PrepareBuffers(CaptureResolution& resolution) {
     streamingPixelFormat = s.pixelFormat;
     s.width = width;
     s.height = height;
-    s.bgr = FrameBuffer::Create(width, height);
-    if (s.bgr.Empty() || static_cast<size_t>(s.bgr.Length()) != s.converter.OutputSize()) return -ENOMEM;
+    if (!s.WholeFrameBuffer()) return -ENOMEM;
     if (services.previewSink != nullptr) services.previewSink->SetFrameSize(width, height);
     if (!resolution.interpolation) {
         resolution.width = width;

@@ -149,7 +149,8 @@ bool WarnsOfMissingData(const char* message) {
     return text.find("remature end") != std::string_view::npos;
 }
 
-// A view frame must save at least this share of the pixels to be worth its own path.
+// A view frame may keep at most this share of the frame's pixels (so it saves at least 40 %) to be
+// worth its own path.
 constexpr int64_t kViewWorthPercent = 60;
 // The decoder's quicker, slightly rougher ways, for frames only shown or only recorded.
 constexpr int kQuickJpeg = TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE;

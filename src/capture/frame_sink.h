@@ -6,9 +6,6 @@
 
 namespace orvane {
 
-// Where the capture object hands its frames: the frame dispatcher above it implements this, tests
-// record. The capture object calls SetFrameSize on the interface thread before the first frame of a
-// stream, and BufferCB on its streaming thread for every frame.
 // What the next frames are for, from the least to the most they need.
 enum class FrameUse {
     Shown,     // only shown in the live pane
@@ -16,6 +13,9 @@ enum class FrameUse {
     Photo,     // also saved as a photo: exact, at full size
 };
 
+// Where the capture object hands its frames: the frame dispatcher above it implements this, tests
+// record. The capture object calls SetFrameSize on the interface thread before the first frame of a
+// stream, and BufferCB on its streaming thread for every frame.
 class IFrameSink {
 public:
     virtual ~IFrameSink() = default;

@@ -18,6 +18,9 @@ constexpr const char* kPixelSizeValue = "MetresPerPixel";
 constexpr const char* kWidthValue = "Width";
 constexpr const char* kUnitValue = "Unit";
 
+// The store reads the hive directly rather than through CRegistry: a calibration's name may be longer
+// than a registry text, and a value of the wrong type marks a damaged entry.
+
 // A key name for the identity: the characters that would split a key path or upset the hive file are
 // written as %XX. The wireless camera's empty identity is "%".
 std::string IdentityKey(const std::string& identity) {
@@ -40,30 +43,11 @@ std::string IdentityPath(const std::string& identity) {
     return std::string(kRootKey) + "\\" + IdentityKey(identity);
 }
 
-std::vector<uint8_t> TextBytes(const std::string& text) {
-    const std::u16string wide = Utf8ToUtf16(text);
-    std::vector<uint8_t> data;
-    data.reserve((wide.size() + 1) * 2);
-    for (const char16_t unit : wide) {
-        data.push_back(static_cast<uint8_t>(unit & 0xFF));
-        data.push_back(static_cast<uint8_t>(unit >> 8));
-    }
-    data.push_back(0);
-    data.push_back(0);
-    return data;
-}
-
 bool ReadText(const CRegistryHive& hive, const std::string& path, const char* name, std::string& out) {
     RegType type{};
     std::vector<uint8_t> data;
     if (!hive.QueryValue(path, name, type, data) || type != RegType::Sz) return false;
-    std::u16string wide;
-    for (size_t i = 0; i + 1 < data.size(); i += 2) {
-        const auto unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (unit == 0) break;
-        wide += unit;
-    }
-    out = Utf16ToUtf8(wide);
+    out = Utf16ToUtf8(TextOfValueData(data));
     return true;
 }
 
@@ -76,12 +60,11 @@ bool ReadDword(const CRegistryHive& hive, const std::string& path, const char* n
 }
 
 bool WriteText(CRegistryHive& hive, const std::string& path, const char* name, const std::string& text) {
-    return hive.SetValue(path, name, RegType::Sz, TextBytes(text));
+    return hive.SetValue(path, name, RegType::Sz, TextValueData(text));
 }
 
 bool WriteDword(CRegistryHive& hive, const std::string& path, const char* name, uint32_t value) {
-    return hive.SetValue(path, name, RegType::Dword,
-                         {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)});
+    return hive.SetValue(path, name, RegType::Dword, DwordValueData(value));
 }
 
 // Units are stored in plain ASCII, so that the file reads the same in any editor.

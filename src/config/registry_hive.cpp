@@ -350,22 +350,6 @@ bool CRegistryHive::DeleteKey(std::string_view path) {
     return false;
 }
 
-bool CRegistryHive::DeleteValue(std::string_view path, std::string_view name) {
-    if (IsFactoryPath(path)) return false;
-    std::lock_guard<std::mutex> guard(lock);
-    Node* node = Find(userRoot.get(), path);
-    if (node == nullptr) return false;
-    auto& values = node->values;
-    for (auto it = values.begin(); it != values.end(); ++it) {
-        if (EqualsNoCase(it->name, name)) {
-            values.erase(it);
-            MarkChanged();
-            return true;
-        }
-    }
-    return false;
-}
-
 bool CRegistryHive::HadDamagedFile() const {
     std::lock_guard<std::mutex> guard(lock);
     return damaged;

@@ -55,8 +55,6 @@ public:
     // Removes a key of the user's branch with everything below it; false when it is missing or
     // read-only.
     bool DeleteKey(std::string_view path);
-    // Removes one value; false when it or its key is missing or read-only.
-    bool DeleteValue(std::string_view path, std::string_view name);
 
     // Writes the user's keys to the user file if anything changed since the last save. 0, or the errno
     // of the step that failed (the old file then stays as it was, and the next save tries again).

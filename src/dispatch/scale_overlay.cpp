@@ -19,10 +19,4 @@ void CScaleOverlay::Clear() {
     burnIn.store(false, std::memory_order_release);
 }
 
-double CScaleOverlay::MetresPerPixelAt(int32_t captureWidth, int32_t savedWidth) const {
-    const double size = MetresPerPixel();
-    if (size <= 0 || captureWidth <= 0 || savedWidth <= 0) return 0;
-    return size * captureWidth / savedWidth;
-}
-
 }  // namespace orvane

@@ -25,10 +25,6 @@ public:
     bool BurnIn() const { return burnIn.load(std::memory_order_acquire); }
     LengthUnit Unit() const { return unit.load(std::memory_order_acquire); }
 
-    // The pixel size of a picture of savedWidth made from a capture captureWidth wide; 0 without a
-    // calibration or for unusable widths.
-    double MetresPerPixelAt(int32_t captureWidth, int32_t savedWidth) const;
-
 private:
     std::atomic<double> metresPerPixel{0};
     std::atomic<LengthUnit> unit{LengthUnit::Micrometre};

@@ -80,19 +80,6 @@ bool SaveFrame(const std::string& path, const uint8_t* bits, int32_t length, int
     return SaveFrameAsJpeg(path, bits, width, height, target.width, target.height, strings) == S_OK;
 }
 
-HRESULT EncodePhoto(const uint8_t* bits, int32_t width, int32_t height, int32_t targetWidth,
-                    int32_t targetHeight, std::vector<unsigned char>& jpeg, std::string& reason) {
-    reason.clear();
-    const size_t bytes = FrameBytes(width, height);
-    if (bits == nullptr || bytes == 0 || bytes > static_cast<size_t>(INT32_MAX)) return E_FAIL;
-    // Only read from here on; the frame type simply has no read-only form.
-    const VideoFrame frame{const_cast<uint8_t*>(bits), static_cast<int32_t>(bytes), width, height};
-    if (targetWidth == width && targetHeight == height) return EncodeJpeg(frame, jpeg, reason);
-    FrameBuffer resized = ResizeBitmap(frame, targetWidth, targetHeight);
-    if (resized.Empty()) return E_FAIL;
-    return EncodeJpeg(resized.Frame(), jpeg, reason);
-}
-
 bool PhotoScale::IsSet() const { return metresPerPixel > 0 && std::isfinite(metresPerPixel); }
 
 uint16_t DensityPerCentimetre(double metresPerPixel) {
@@ -120,31 +107,30 @@ bool SetJfifDensity(std::vector<unsigned char>& jpeg, uint16_t xPerCm, uint16_t 
 HRESULT EncodePhoto(const uint8_t* bits, int32_t width, int32_t height, int32_t targetWidth,
                     int32_t targetHeight, std::vector<unsigned char>& jpeg, std::string& reason,
                     const PhotoScale& scale) {
-    if (!scale.IsSet()) return EncodePhoto(bits, width, height, targetWidth, targetHeight, jpeg, reason);
     reason.clear();
     const size_t bytes = FrameBytes(width, height);
     if (bits == nullptr || bytes == 0 || bytes > static_cast<size_t>(INT32_MAX)) return E_FAIL;
+    // Only read from here on; the frame type simply has no read-only form.
     const VideoFrame frame{const_cast<uint8_t*>(bits), static_cast<int32_t>(bytes), width, height};
-    if (!SideFits(targetWidth) || !SideFits(targetHeight)) return E_FAIL;
+    FrameBuffer copy;
+    if (targetWidth != width || targetHeight != height) {
+        copy = ResizeBitmap(frame, targetWidth, targetHeight);
+        if (copy.Empty()) return E_FAIL;
+    }
+    if (!scale.IsSet()) return EncodeJpeg(copy.Empty() ? frame : copy.Frame(), jpeg, reason);
+
     // The pixel size at the written size, in each direction (a stretch may differ between them).
     const double acrossMetres = scale.metresPerPixel * width / targetWidth;
     const double downMetres = scale.metresPerPixel * height / targetHeight;
-    const PhotoDensity density{0.01 / acrossMetres, 0.01 / downMetres};
-
-    const bool resize = targetWidth != width || targetHeight != height;
-    FrameBuffer copy;
-    if (resize) {
-        copy = ResizeBitmap(frame, targetWidth, targetHeight);
-        if (copy.Empty()) return E_FAIL;
-    } else if (scale.drawBar) {
-        copy = FrameBuffer::Create(width, height);
-        if (copy.Empty()) return E_FAIL;
-        std::memcpy(copy.Bits(), bits, bytes);
-    }
     if (scale.drawBar) {
-        DrawScaleBar(copy.Bits(), targetWidth, targetHeight,
-                     ChooseScaleBar(acrossMetres, targetWidth, scale.unit));
+        if (copy.Empty()) {
+            copy = FrameBuffer::Create(width, height);
+            if (copy.Empty()) return E_FAIL;
+            std::memcpy(copy.Bits(), bits, bytes);
+        }
+        DrawScaleBar(copy.Bits(), targetWidth, targetHeight, ChooseScaleBar(acrossMetres, targetWidth, scale.unit));
     }
+    const PhotoDensity density{0.01 / acrossMetres, 0.01 / downMetres};
     const HRESULT result = EncodeJpeg(copy.Empty() ? frame : copy.Frame(), jpeg, reason, density);
     if (result == S_OK) SetJfifDensity(jpeg, DensityPerCentimetre(acrossMetres), DensityPerCentimetre(downMetres));
     return result;
@@ -196,10 +182,6 @@ FrameBuffer ResizeBitmap(const VideoFrame& bitmap, int32_t width, int32_t height
     }
     std::memcpy(result.Bits(), target.data(), targetBytes);
     return result;
-}
-
-HRESULT EncodeJpeg(const VideoFrame& bitmap, std::vector<unsigned char>& jpeg, std::string& reason) {
-    return EncodeJpeg(bitmap, jpeg, reason, PhotoDensity{});
 }
 
 HRESULT EncodeJpeg(const VideoFrame& bitmap, std::vector<unsigned char>& jpeg, std::string& reason,

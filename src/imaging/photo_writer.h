@@ -41,12 +41,6 @@ HRESULT SaveFrameAsJpeg(const std::string& path, const uint8_t* bits, int32_t wi
 // settings record, or the frame's own size while none is stored.
 CaptureResolution PhotoSize(const CSettingParamManage* settings, int32_t width, int32_t height);
 
-// Encodes the width x height frame at bits (3 x width x height bytes) as a photo at targetWidth x
-// targetHeight (stretched bicubically when that differs) into `jpeg`. S_OK, or E_FAIL: with `reason`
-// empty when the frame is missing or the target size is unusable, else the encoder's reason.
-HRESULT EncodePhoto(const uint8_t* bits, int32_t width, int32_t height, int32_t targetWidth,
-                    int32_t targetHeight, std::vector<unsigned char>& jpeg, std::string& reason);
-
 // The scale a photo carries: the pixel size of the frame handed in (0: none), the unit of its scale
 // bar, and whether the bar is drawn into the picture. With a pixel size, the photo's JFIF header and
 // Exif block give its resolution in pixels per centimetre at the size it is written at.
@@ -57,11 +51,14 @@ struct PhotoScale {
     bool IsSet() const;
 };
 
-// EncodePhoto with the scale: the bar is drawn at the target size (on a copy; bits stay as they are)
-// and the resolution fields are written. Without a scale, exactly EncodePhoto.
+// Encodes the width x height frame at bits (3 x width x height bytes) as a photo at targetWidth x
+// targetHeight (stretched bicubically when that differs) into `jpeg`. With a scale the bar is drawn at
+// the target size when asked (on a copy; bits stay as they are) and the resolution fields are written.
+// S_OK, or E_FAIL: with `reason` empty when the frame is missing or the target size is unusable, else
+// the encoder's reason.
 HRESULT EncodePhoto(const uint8_t* bits, int32_t width, int32_t height, int32_t targetWidth,
                     int32_t targetHeight, std::vector<unsigned char>& jpeg, std::string& reason,
-                    const PhotoScale& scale);
+                    const PhotoScale& scale = {});
 
 // The whole pixels per centimetre of a pixel `metresPerPixel` long, within 1..65535 (what a JFIF
 // header holds); 0 for an unusable size.
@@ -71,12 +68,11 @@ uint16_t DensityPerCentimetre(double metresPerPixel);
 // False, and nothing changed, when the bytes do not start with a JFIF header.
 bool SetJfifDensity(std::vector<unsigned char>& jpeg, uint16_t xPerCm, uint16_t yPerCm);
 
-// Encodes the picture (bottom-up, written upright) at quality 100. S_OK, or E_FAIL with `reason` empty
-// for an incomplete picture or when no encoder can be made, else the encoder's reason.
-HRESULT EncodeJpeg(const VideoFrame& bitmap, std::vector<unsigned char>& jpeg, std::string& reason);
-// The same with the resolution the Exif block gives (the JFIF header is left as the encoder wrote it).
+// Encodes the picture (bottom-up, written upright) at quality 100, with the resolution the Exif block
+// gives (the JFIF header is left as the encoder wrote it). S_OK, or E_FAIL with `reason` empty for an
+// incomplete picture or when no encoder can be made, else the encoder's reason.
 HRESULT EncodeJpeg(const VideoFrame& bitmap, std::vector<unsigned char>& jpeg, std::string& reason,
-                   const PhotoDensity& density);
+                   const PhotoDensity& density = {});
 
 // Writes encoded bytes to path, replacing a file of that name; a failure is shown as "Save file %s
 // failure" with the system's reason.

@@ -9,15 +9,6 @@ namespace orvane {
 
 namespace {
 
-double UnitMetres(LengthUnit unit) {
-    switch (unit) {
-        case LengthUnit::Nanometre: return 1e-9;
-        case LengthUnit::Micrometre: return 1e-6;
-        case LengthUnit::Millimetre: return 1e-3;
-    }
-    return 1e-6;
-}
-
 // A number with `decimals` digits after the point, always with a full stop whatever the locale.
 std::string FixedText(double value, int decimals) {
     char buffer[64];
@@ -113,6 +104,15 @@ struct Canvas {
 };
 
 }  // namespace
+
+double UnitMetres(LengthUnit unit) {
+    switch (unit) {
+        case LengthUnit::Nanometre: return 1e-9;
+        case LengthUnit::Micrometre: return 1e-6;
+        case LengthUnit::Millimetre: return 1e-3;
+    }
+    return 1e-6;
+}
 
 std::string UnitText(LengthUnit unit) {
     switch (unit) {

@@ -7,6 +7,9 @@
 
 namespace orvane {
 
+// One unit in metres.
+double UnitMetres(LengthUnit unit);
+
 // "nm", "µm" or "mm" (UTF-8).
 std::string UnitText(LengthUnit unit);
 

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <new>
 
 #include "base/clock.h"
 #include "base/thread_name.h"

@@ -7,8 +7,8 @@
 
 namespace orvane {
 
-// A running movie recording. The streaming thread hands frames to WriteFrame, which only copies them;
-// the output encodes and writes them on a worker of its own.
+// A running movie recording. The streaming thread hands frames to WriteFrame, which only queues them
+// (converted to what the encoder takes); the output encodes and writes them on a worker of its own.
 //
 // Start, Close and destruction run on the interface thread; WriteFrame, GetWrittenBytes and
 // GetErrorText run on the streaming thread. The caller keeps WriteFrame and Close apart (the recording

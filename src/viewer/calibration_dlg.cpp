@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QGuiApplication>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "base/text.h"
@@ -31,18 +32,6 @@ constexpr int kDialogWidth = 800;
 constexpr int kDialogHeight = 720;
 
 }  // namespace
-
-double ToMetres(double value, LengthUnit unit) {
-    switch (unit) {
-        case LengthUnit::Nanometre:
-            return value * 1e-9;
-        case LengthUnit::Micrometre:
-            return value * 1e-6;
-        case LengthUnit::Millimetre:
-            break;
-    }
-    return value * 1e-3;
-}
 
 // --- The still picture --------------------------------------------------------------------------------
 
@@ -267,7 +256,7 @@ bool CCalibrationDlg::SaveCalibration() {
     Calibration calibration;
     calibration.name = name;
     calibration.unit = static_cast<LengthUnit>(unitBox->currentData().toInt());
-    calibration.metresPerPixel = ToMetres(lengthBox->value(), calibration.unit) / pixels;
+    calibration.metresPerPixel = lengthBox->value() * UnitMetres(calibration.unit) / pixels;
     calibration.atWidth = pictureView->Picture().width();
     if (!store.Add(identity, calibration) || !store.SetActive(identity, name)) return false;
     Reload(name);

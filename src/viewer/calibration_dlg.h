@@ -106,7 +106,4 @@ private:
     bool reloading = false;
 };
 
-// The length in metres of `value` of `unit`.
-double ToMetres(double value, LengthUnit unit);
-
 }  // namespace orvane

@@ -30,9 +30,9 @@ namespace {
 
 // Lets a script act on the simulated microscope as a user would on a real one: SIGUSR1 presses its
 // snapshot button, SIGUSR2 unplugs it or plugs it back in; SIGRTMIN prints on stderr how many frames
-// it has delivered so far (a benchmark's check that the viewer kept up). The signals are read by this thread from a
-// signalfd, so the camera is never touched from inside a signal handler, and the thread sleeps until
-// a signal comes or it is told to end.
+// it has delivered so far (a benchmark's check that the viewer kept up). The signals are read by this
+// thread from a signalfd, so the camera is never touched from inside a signal handler, and the thread
+// sleeps until a signal comes or it is told to end.
 class CameraSignals {
 public:
     // Blocks the signals in the calling thread; call it before any other thread starts, so that

@@ -29,9 +29,10 @@ class CSettingParamManage;
 class CXSplitterWnd;
 
 // The face of the main viewer: the toolbar of image buttons, the bottom row (label, separator,
-// prompt line, Tools menu button, rotate menu button, full-screen button), the two splitters with the three panes,
-// the captions, the layout at every size and full screen. It owns no part of the viewer's behaviour:
-// it needs only the window its controls live in and the string table. Interface thread only.
+// prompt line, Tools menu button, rotate menu button, full-screen button), the two splitters with the
+// three panes, the captions, the layout at every size and full screen. It owns no part of the
+// viewer's behaviour: it needs only the window its controls live in and the string table. Interface
+// thread only.
 class CViewerLayout final : public QObject {
     Q_OBJECT
 

@@ -343,21 +343,18 @@ TEST_F(RegistryTest, FullDiskSaveTellsTheReasonAndTheKeptCopyOnlyOnceASaveWorked
     EXPECT_EQ(test::WaitForChild(child), 0);
 }
 
-TEST_F(RegistryTest, SubKeysAreListedAndKeysAndValuesCanBeRemoved) {
+TEST_F(RegistryTest, SubKeysAreListedAndKeysCanBeRemoved) {
     {
         CRegistryHive hive(UserFile(), FactoryFile());
         ASSERT_TRUE(hive.CreateKey("software\\zentrova\\list\\b\\deep"));
         ASSERT_TRUE(hive.CreateKey("software\\zentrova\\list\\a"));
         ASSERT_TRUE(hive.SetValue("software\\zentrova\\list\\a", "kept", RegType::Dword, {1, 0, 0, 0}));
-        ASSERT_TRUE(hive.SetValue("software\\zentrova\\list\\a", "gone", RegType::Dword, {2, 0, 0, 0}));
         EXPECT_EQ(hive.SubKeys("SOFTWARE\\zentrova\\list"), (std::vector<std::string>{"b", "a"}));
         EXPECT_TRUE(hive.SubKeys("software\\zentrova\\missing").empty());
 
         EXPECT_TRUE(hive.DeleteKey("software\\zentrova\\list\\B"));
         EXPECT_FALSE(hive.KeyExists("software\\zentrova\\list\\b\\deep"));
         EXPECT_FALSE(hive.DeleteKey("software\\zentrova\\list\\b"));
-        EXPECT_TRUE(hive.DeleteValue("software\\zentrova\\list\\a", "GONE"));
-        EXPECT_FALSE(hive.DeleteValue("software\\zentrova\\list\\a", "gone"));
         EXPECT_FALSE(hive.DeleteKey("software\\zentrova\\default"));
     }
     CRegistryHive again(UserFile(), FactoryFile());
@@ -365,7 +362,6 @@ TEST_F(RegistryTest, SubKeysAreListedAndKeysAndValuesCanBeRemoved) {
     RegType type{};
     std::vector<uint8_t> data;
     EXPECT_TRUE(again.QueryValue("software\\zentrova\\list\\a", "kept", type, data));
-    EXPECT_FALSE(again.QueryValue("software\\zentrova\\list\\a", "gone", type, data));
 }
 
 }  // namespace

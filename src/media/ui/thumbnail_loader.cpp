@@ -119,27 +119,34 @@ bool CThumbnailLoader::TakeWantedLocked() {
         });
         const bool queued = std::any_of(queue.begin(), queue.end(),
                                         [&](const ThumbnailRequest& r) { return r.SameWork(request); });
-        if (!underWay && !queued && !Waiting(request)) queue.push_back(std::move(request));
+        if (!underWay && !queued) queue.push_back(std::move(request));
     }
+    DropWaitingLocked();
     return true;
 }
 
 // A result made but not yet taken by the interface thread stands for any request of the same work: a
 // paint in between still knows only the thumbnail before it, and would have it made once more.
-bool CThumbnailLoader::Waiting(const ThumbnailRequest& request) const {
-    bool found = false;
+void CThumbnailLoader::DropWaitingLocked() {
+    if (queue.empty()) return;
     {
         std::lock_guard guard(readyLock);
-        if (ready.empty()) return false;
-        found = std::any_of(ready.begin(), ready.end(), [&](const ThumbnailResult& result) {
-            return result.path == request.path && result.kind == request.kind && result.fitKey == request.fitKey;
+        if (ready.empty()) return;
+        std::erase_if(queue, [&](const ThumbnailRequest& request) {
+            return std::any_of(ready.begin(), ready.end(), [&](const ThumbnailResult& result) {
+                return result.path == request.path && result.kind == request.kind && result.fitKey == request.fitKey;
+            });
         });
     }
     // The interface thread may have found the lock taken and given up: it counts on the holder's signal.
+    SignalReady();
+}
+
+void CThumbnailLoader::SignalReady() const {
     const uint64_t one = 1;
+    // Never blocks: a full counter already wakes the reader.
     while (readyEvent && ::write(readyEvent.Get(), &one, sizeof one) < 0 && errno == EINTR) {
     }
-    return found;
 }
 
 void CThumbnailLoader::Unlock(std::unique_lock<std::mutex>& guard) {
@@ -169,10 +176,7 @@ void CThumbnailLoader::Hand(ThumbnailResult result) {
         std::lock_guard guard(readyLock);
         ready.push_back(std::move(result));
     }
-    const uint64_t one = 1;
-    // Never blocks: a full counter already wakes the reader.
-    while (::write(readyEvent.Get(), &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    SignalReady();
 }
 
 void CThumbnailLoader::TakeReady() {

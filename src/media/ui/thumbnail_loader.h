@@ -66,8 +66,11 @@ private:
     void TakeReady();
     // Applies the list in the mailbox, if any; true when there was one. With `lock` held.
     bool TakeWantedLocked();
-    // Whether a result for the same work waits to be taken. Takes readyLock (after `lock`, never before).
-    bool Waiting(const ThumbnailRequest& request) const;
+    // Takes out of the queue the work whose result waits to be taken. With `lock` held; takes readyLock
+    // (after `lock`, never before).
+    void DropWaitingLocked();
+    // Wakes the interface thread to take the results.
+    void SignalReady() const;
     // Lets go of the lock, applying first any list the interface thread left meanwhile.
     void Unlock(std::unique_lock<std::mutex>& guard);
     // Wakes the workers. Needs no lock: a worker reads the count before it looks for work under the
