@@ -220,8 +220,10 @@ private:
     // The scale bar and burn-in choices of the Tools menu, kept in the hive across runs.
     void LoadToolChoices();
     void SaveToolChoices();
-    // Space, R, T and Escape for the viewer's own window; true when the key was used.
-    bool HandleKey(QObject* watched, QKeyEvent* key);
+    // F11, Ctrl+, and Ctrl+Q as shortcuts of the window.
+    void SetUpShortcuts();
+    // Space, R, T and Escape pressed in the viewer's own window; true when the key was used.
+    bool HandleKey(QKeyEvent* key);
     void StartSaverThread();
     void HandleViewerMessage(uint32_t message);
     // Messages and a close that came while a device call was under way, handled once it is over.
