@@ -217,7 +217,7 @@ TEST(PhotoScale, BarIsBurnedInAtTheSavedSizeOnlyWhenAsked) {
     const int32_t w = 640, h = 480;
     std::vector<uint8_t> frame = Flat(w, h, 200);
     const std::vector<uint8_t> original = frame;
-    for (const auto [tw, th] : {std::pair{640, 480}, std::pair{1280, 960}}) {
+    for (const auto& [tw, th] : {std::pair{640, 480}, std::pair{1280, 960}}) {
         SCOPED_TRACE(tw);
         int32_t dw = 0, dh = 0;
         const std::vector<uint8_t> plain =

@@ -57,7 +57,9 @@ TEST_F(ShippedStringsTest, AKeyWithTwoUsesHasTheSamePlaceholdersInBoth) {
     std::map<std::string, std::string> fallbackOf;
     for (const StringKey& entry : kAllStringKeys) {
         auto [it, first] = fallbackOf.emplace(entry.key, entry.fallback);
-        if (!first) EXPECT_EQ(Placeholders(it->second), Placeholders(entry.fallback)) << entry.key;
+        if (!first) {
+            EXPECT_EQ(Placeholders(it->second), Placeholders(entry.fallback)) << entry.key;
+        }
     }
     EXPECT_EQ(fallbackOf.size(), 118u);
 }

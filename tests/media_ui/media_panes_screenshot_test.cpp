@@ -108,7 +108,9 @@ TEST_F(MediaPanesPicture, TheTwoPanesShowEachFilesPictureInItsRow) {
                 << wanted.name().toStdString();
             ++shown;
         }
-        if (panel == photoView->Panel()) EXPECT_TRUE(damagedRowSeen);
+        if (panel == photoView->Panel()) {
+            EXPECT_TRUE(damagedRowSeen);
+        }
     }
     EXPECT_GE(shown, 5);  // the photos at the scrolled position and both movies
 

@@ -19,7 +19,7 @@ extern "C" {
 #include "config/registry_hive.h"
 #include "config/setting_param_manage.h"
 #include "recording/ffmpeg_avi_output.h"
-#include "recording/movie_probe.h"
+#include "support/movie_probe.h"
 #include "recording/observed_output.h"
 #include "recording/recording_slot.h"
 #include "recording/test_frames.h"

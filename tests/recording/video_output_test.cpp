@@ -17,7 +17,7 @@ extern "C" {
 
 #include "recording/ffmpeg_avi_output.h"
 #include "recording/ffmpeg_output.h"
-#include "recording/movie_probe.h"
+#include "support/movie_probe.h"
 #include "recording/observed_output.h"
 #include "recording/test_frames.h"
 #include "support/sandbox.h"

@@ -30,6 +30,10 @@ struct ProbedMovie {
 // Demuxes and decodes the best video stream to its end (or to the first unreadable byte).
 ProbedMovie ProbeMovie(const std::string& path, int framesPerSecond);
 
+// The first picture of the best video stream as upright RGB24 rows, top first, and its size; empty when
+// none decodes.
+std::vector<uint8_t> FirstPicture(const std::string& path, int& width, int& height);
+
 inline uint32_t FourCc(const char (&text)[5]) {
     return static_cast<uint32_t>(text[0]) | (static_cast<uint32_t>(text[1]) << 8) |
            (static_cast<uint32_t>(text[2]) << 16) | (static_cast<uint32_t>(text[3]) << 24);
