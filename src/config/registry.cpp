@@ -12,34 +12,6 @@ constexpr size_t kTextBufferBytes = 200;  // 99 UTF-16 code units and the final 
 
 }  // namespace
 
-std::vector<uint8_t> TextValueData(const std::string& text) {
-    const std::u16string wide = Utf8ToUtf16(text);
-    std::vector<uint8_t> data;
-    data.reserve((wide.size() + 1) * 2);
-    for (const char16_t unit : wide) {
-        data.push_back(static_cast<uint8_t>(unit & 0xFF));
-        data.push_back(static_cast<uint8_t>(unit >> 8));
-    }
-    data.push_back(0);
-    data.push_back(0);
-    return data;
-}
-
-std::u16string TextOfValueData(const std::vector<uint8_t>& data) {
-    std::u16string wide;
-    for (size_t i = 0; i + 1 < data.size(); i += 2) {
-        const auto unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (unit == 0) break;
-        wide += unit;
-    }
-    return wide;
-}
-
-std::vector<uint8_t> DwordValueData(uint32_t value) {
-    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
-            static_cast<uint8_t>(value >> 24)};
-}
-
 CRegistry::CRegistry(HKEY hive_) : hive(hive_ != nullptr ? hive_ : CRegistryHive::CurrentUser()) {}
 
 CRegistry::~CRegistry() {

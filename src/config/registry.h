@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "config/registry_hive.h"
 
@@ -10,13 +9,6 @@ namespace orvane {
 
 // The hive a key is opened in; nullptr stands for the current user's hive.
 using HKEY = CRegistryHive*;
-
-// The bytes of a text value: UTF-16, low byte first, with its final NUL.
-std::vector<uint8_t> TextValueData(const std::string& text);
-// The UTF-16 text of a value's bytes, up to its first NUL.
-std::u16string TextOfValueData(const std::vector<uint8_t>& data);
-// The four bytes of a number value, the lowest first.
-std::vector<uint8_t> DwordValueData(uint32_t value);
 
 // One open key of the settings tree. Reads follow the registry's limits: numbers of at most 4 bytes,
 // texts of at most 99 UTF-16 code units (a 200-byte buffer with its final NUL). A failed read leaves

@@ -49,6 +49,34 @@ struct CRegistryHive::Node {
     }
 };
 
+std::vector<uint8_t> TextValueData(std::string_view text) {
+    const std::u16string wide = Utf8ToUtf16(text);
+    std::vector<uint8_t> data;
+    data.reserve((wide.size() + 1) * 2);
+    for (const char16_t unit : wide) {
+        data.push_back(static_cast<uint8_t>(unit & 0xFF));
+        data.push_back(static_cast<uint8_t>(unit >> 8));
+    }
+    data.push_back(0);
+    data.push_back(0);
+    return data;
+}
+
+std::u16string TextOfValueData(const std::vector<uint8_t>& data) {
+    std::u16string wide;
+    for (size_t i = 0; i + 1 < data.size(); i += 2) {
+        const auto unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+        if (unit == 0) break;
+        wide += unit;
+    }
+    return wide;
+}
+
+std::vector<uint8_t> DwordValueData(uint32_t value) {
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+            static_cast<uint8_t>(value >> 24)};
+}
+
 namespace {
 
 constexpr std::string_view kFactoryPrefix = "software\\zentrova\\default";
@@ -63,29 +91,6 @@ std::vector<std::string_view> SplitPath(std::string_view path) {
         start = end + 1;
     }
     return parts;
-}
-
-std::vector<uint8_t> TextToRegBytes(std::string_view text) {
-    std::u16string wide = Utf8ToUtf16(text);
-    std::vector<uint8_t> data;
-    data.reserve((wide.size() + 1) * 2);
-    for (char16_t unit : wide) {
-        data.push_back(static_cast<uint8_t>(unit & 0xFF));
-        data.push_back(static_cast<uint8_t>(unit >> 8));
-    }
-    data.push_back(0);
-    data.push_back(0);
-    return data;
-}
-
-std::string RegBytesToText(const std::vector<uint8_t>& data) {
-    std::u16string wide;
-    for (size_t i = 0; i + 1 < data.size(); i += 2) {
-        char16_t unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (unit == 0) break;
-        wide += unit;
-    }
-    return Utf16ToUtf8(wide);
 }
 
 std::string Quote(std::string_view text) {
@@ -417,7 +422,7 @@ bool CRegistryHive::ParseFile(const std::string& file, Node& root, std::string& 
                 clean = false;
                 continue;
             }
-            value.data = TextToRegBytes(SanitizeUtf8(text));
+            value.data = TextValueData(SanitizeUtf8(text));
         } else if (rest.rfind("dword:", 0) == 0) {
             std::string digits = rest.substr(6);
             char* end = nullptr;
@@ -428,8 +433,7 @@ bool CRegistryHive::ParseFile(const std::string& file, Node& root, std::string& 
                 continue;
             }
             value.type = RegType::Dword;
-            value.data = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                          static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+            value.data = DwordValueData(static_cast<uint32_t>(v));
         } else if (rest.rfind("hex:", 0) == 0) {
             value.type = RegType::Binary;
             if (!ParseHexBytes(std::string_view(rest).substr(4), value.data)) {
@@ -464,7 +468,7 @@ std::string CRegistryHive::Serialize() const {
                     out << Quote(value.name) << "=";
                     switch (value.type) {
                         case RegType::Sz:
-                            out << Quote(RegBytesToText(value.data));
+                            out << Quote(Utf16ToUtf8(TextOfValueData(value.data)));
                             break;
                         case RegType::Dword: {
                             uint32_t v = 0;

@@ -12,6 +12,13 @@ namespace orvane {
 // Value types as the settings tree stores them.
 enum class RegType : uint32_t { Sz = 1, Binary = 3, Dword = 4 };
 
+// The bytes of a text value: UTF-16, low byte first, with its final NUL.
+std::vector<uint8_t> TextValueData(std::string_view text);
+// The UTF-16 text of a value's bytes, up to its first NUL.
+std::u16string TextOfValueData(const std::vector<uint8_t>& data);
+// The four bytes of a number value, the lowest first.
+std::vector<uint8_t> DwordValueData(uint32_t value);
+
 // One hive of the settings tree: the user's keys, kept in a human-readable text file, with the
 // read-only factory branch (software\zentrova\default\...) laid over it from the factory file that
 // is installed beside the program. Key paths are separated by "\"; key and value names compare

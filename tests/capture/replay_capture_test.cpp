@@ -12,23 +12,12 @@
 #include <vector>
 
 #include "base/clock.h"
-#include "base/module_folder.h"
-#include "capture/capture_video.h"
+#include "capture/capture_video_fixture.h"
 #include "capture/frame_sink.h"
-#include "capture/wifi_device_proxy.h"
-#include "config/registry_hive.h"
-#include "config/setting_param_manage.h"
-#include "dispatch/photo_saver.h"
-#include "dispatch/recording_control.h"
 #include "dispatch/sample_grabber_cb.h"
-#include "dispatch/viewer_stand_ins.h"
-#include "imaging/rotate_sample_imp.h"
-#include "localization/localizable_string.h"
-#include "media/saving_loaction_manage.h"
 #include "simulation/simulated_camera.h"
 #include "simulation/simulated_replay.h"
 #include "support/replay_media.h"
-#include "support/sandbox.h"
 
 namespace orvane {
 namespace {
@@ -98,40 +87,25 @@ private:
     std::vector<int> shown;
 };
 
-// The capture object and the dispatcher over the replay camera, writing below a sandbox.
-class ReplayCaptureTest : public ::testing::Test {
+// The capture object and the dispatcher over the replay camera, writing below a sandbox: the capture
+// object's fixture with a replay camera instead of its own, and no capture size stored, so that photos
+// keep the file's frame size.
+class ReplayCaptureTest : public test::CaptureVideoTest {
 protected:
-    ReplayCaptureTest()
-        : hive(box.ConfigHome() + "/zentrova/settings.conf", GetModuleFolder() + "Resource/factory.conf"),
-          settings(&hive),
-          locations(&settings),
-          strings(&settings, GetModuleFolder()),
-          link(&settings, WifiLinkLimits{100ms, 200ms, 3000ms}) {
-        CRegistryHive::SetCurrentUser(&hive);
-        test::MakeFolders(box / "media");
+    ReplayCaptureTest() {
         CSettingParam param = settings.GetUsingParam();
-        param.SetResourcesPath(box / "media");
-        param.wifideviceip = (127u << 24) | (202u << 16) | (static_cast<uint32_t>(getpid()) & 0xFFFF);
-        param.movieformat = 7;
+        param.captureresolution = {};
         settings.SetUsingParam(param);
-        locations.CreateResourceFolders();
-        g_previewGrabber.SetServices({&rotation, &settings, &locations, &saver});
-        g_previewGrabber.owner = &viewer;
-        saver.Start(&viewer);
     }
-    ~ReplayCaptureTest() override {
-        capture.reset();
-        saver.Stop();
-        g_previewGrabber.owner = nullptr;
-        g_previewGrabber.SetServices({});
-        CRegistryHive::SetCurrentUser(nullptr);
-    }
+    // The capture object reads `sink`, which goes before the fixture's own members.
+    ~ReplayCaptureTest() override { capture.reset(); }
 
     // Starts the preview of a replay of `file` at 30 frames per second.
     void StartReplay(const std::string& file, int width = kWidth, int height = kHeight) {
         std::string error;
         auto frames = LoadReplayFrames(file, error);
         ASSERT_NE(frames, nullptr) << error;
+        capture.reset();
         sim = std::make_unique<SimulatedDeviceFile>(
             std::vector<SimulatedCameraDefinition>{SimulatedCameraDefinition::ReplayCamera(
                 SimulatedCameraDefinition::UsbCamera("USB Microscope", "0c45", "6366", "ORV0001", "1"),
@@ -146,20 +120,7 @@ protected:
         EXPECT_EQ(capture->StreamingPixelFormat(), frames->pixelFormat);
     }
 
-    test::Sandbox box;
-    test::AlertRecorder alerts;
-    CRegistryHive hive;
-    CSettingParamManage settings;
-    CSavingLoactionManage locations;
-    CLocalizableString strings;
-    CWifiDeviceProxy link;
-    RotateSampleImp rotation;
-    test::CaptureTestViewer viewer;
-    CRecordingControl recorder{&settings, &viewer};
-    CPhotoSaver saver{PhotoSaverServices{&settings, &locations, &strings}};
     ShownFrames sink{g_previewGrabber};
-    std::unique_ptr<SimulatedDeviceFile> sim;
-    std::unique_ptr<CCaptureVideo> capture;
 };
 
 TEST_F(ReplayCaptureTest, ReplayedFramesReachTheDispatcherInOrderAndAPhotoHasTheFilesSize) {
