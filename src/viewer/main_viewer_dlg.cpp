@@ -191,6 +191,8 @@ void CMainViewerDlg::SetUp() {
         preview->SetMessageTarget(this);
         preview->VideoHost()->Attach(&captureSession.LiveFrames());
         overlay = new CPictureOverlay(*preview->VideoHost());
+        // The live picture holds the focus from the start, not the first button of the toolbar.
+        preview->VideoHost()->setFocus(Qt::OtherFocusReason);
     }
     LoadToolChoices();
     if (CResourceWindow* window = ResourceWindow()) resourceWindowHook.store(window);

@@ -19,6 +19,8 @@ QImage WrapFrame(const FrameBuffer& frame) {
 }  // namespace
 
 CVideoHost::CVideoHost(QWidget* parent) : QWidget(parent) {
+    // The window's keys (Space, R, T) act while the picture has the focus; a click gives it back.
+    setFocusPolicy(Qt::ClickFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAutoFillBackground(false);
 }

@@ -209,6 +209,9 @@ void CViewerLayout::CreateImageButton(int controlId, const char* imageFile, QRec
     button->setGeometry(rect);
     button->setAutoDefault(false);
     button->setDefault(false);
+    // Reached by Tab, never taken by a click: the focus stays on the live picture, where Space, R and
+    // T act as their buttons, whatever button or menu was used last.
+    button->setFocusPolicy(Qt::TabFocus);
     button->setMouseTracking(true);
     button->SetThemeHelper(&theme);
     if (!theme.IsAppThemed(button)) button->SetFlat(false);
@@ -269,6 +272,7 @@ void CViewerLayout::CreateControls() {
     rotateButton->setProperty("controlId", viewer_id::kRotateButton);
     rotateButton->setAutoDefault(false);
     rotateButton->setDefault(false);
+    rotateButton->setFocusPolicy(Qt::TabFocus);  // as the image buttons
     const QRect rotateRect = sizer->geometry().adjusted(-kRotateButtonWidening, 0, kRotateButtonWidening, 0);
     rotateButton->Create(QString::fromStdString(Text(keys::kViewPopupBtnFlip)), rotateRect, &viewer,
                          viewer_id::kRotateButton);
@@ -288,8 +292,7 @@ void CViewerLayout::CreateControls() {
     toolsButton->Create(QString::fromStdString(Text(keys::kViewBtnTools)), rotateRect, &viewer,
                         viewer_id::kToolsButton);
     toolsButton->SetImageFile(QStringLiteral("tools.png"));
-    // A click leaves the focus where it was, so that Space still takes a photo after a choice here.
-    toolsButton->setFocusPolicy(Qt::TabFocus);
+    toolsButton->setFocusPolicy(Qt::TabFocus);  // as the image buttons
     for (const MenuItem& item : kToolsMenu) {
         if (item.id == viewer_id::kToolsBurnIn || item.id == viewer_id::kToolsCalibrate) {
             toolsButton->Menu().AppendMenu(BCMenu::MF_SEPARATOR, 0, QString());

@@ -143,7 +143,7 @@ void CButtonST::mouseMoveEvent(QMouseEvent* event) {
 
 void CButtonST::mousePressEvent(QMouseEvent* event) {
     if (buttonMenu && event->button() == Qt::LeftButton) {
-        setFocus(Qt::MouseFocusReason);
+        if ((focusPolicy() & Qt::ClickFocus) != 0) setFocus(Qt::MouseFocusReason);
         OpenButtonMenu();
         event->accept();
         return;

@@ -125,7 +125,7 @@ void CCoolBtn::mousePressEvent(QMouseEvent* event) {
         QPushButton::mousePressEvent(event);
         return;
     }
-    setFocus(Qt::MouseFocusReason);
+    if ((focusPolicy() & Qt::ClickFocus) != 0) setFocus(Qt::MouseFocusReason);
     if (menuOpen) {
         menu.hide();
     } else {

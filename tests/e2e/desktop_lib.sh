@@ -21,7 +21,8 @@ start_window_manager() {
   openbox >"$work/openbox.log" 2>&1 &
   wm_pid=$!
   wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; }
-  wait_for 20 wm_running || fail "openbox did not take the display"
+  # A deadline, not a wait: openbox takes seconds on a busy machine.
+  wait_for 60 wm_running || fail "openbox did not take the display"
 }
 
 shots=${ORVANE_SHOTS_DIR:-}

@@ -87,16 +87,13 @@ tools_item() {
   wait_for 5 menu_closed || fail "the Tools menu did not close"
 }
 focus_viewer() { xdotool windowfocus --sync "$window" 2>/dev/null; }
-# Gives the keyboard focus to the folder tree (no button, no text field), with a click on its empty part.
-focus_tree() {
-  xdotool mousemove --sync $((win_x + win_w / 10)) $((win_y + win_h * 40 / 100))
-  xdotool click 1
-}
+# Space in the viewer window as the user left it, after whatever buttons and menus were used: the live
+# picture keeps the keyboard focus, so no click is needed to move it there first.
 take_photo_with_space() {
   local before
   before=$(count "$shots_dir" "*.jpg")
   toolbar_ready || fail "the toolbar is not idle"
-  focus_tree
+  focus_viewer
   xdotool key space
   wait_for 20 has_files "$shots_dir" "*.jpg" $((before + 1)) || fail "Space took no photo"
   wait_for 20 toolbar_idle || fail "the toolbar did not come back after the photo"
@@ -198,23 +195,23 @@ run_language() {  # en | zh
     [ "$white" -ge 200 ] || fail "the photo has no bar in its lower right corner ($white white pixels)"
 
     step="shortcuts: R"
-    focus_tree
+    focus_viewer
     pointer_away
     xdotool key r
     busy() { ! toolbar_idle; }
     wait_for 10 busy || fail "R started no recording"
-    focus_tree
+    focus_viewer
     pointer_away
     xdotool key r
     wait_for 30 toolbar_idle || fail "R did not end the recording"
     wait_for 20 has_files "$HOME/Documents/zentrova/Movies" "*.*" 1 || fail "no movie after R"
 
     step="shortcuts: T"
-    focus_tree
+    focus_viewer
     pointer_away
     xdotool key t
     wait_for 10 busy || fail "T started no series"
-    focus_tree
+    focus_viewer
     pointer_away
     xdotool key t
     wait_for 30 toolbar_idle || fail "T did not end the series"

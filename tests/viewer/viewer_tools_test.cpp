@@ -23,7 +23,6 @@ protected:
         AddCamera();
         Open();
         viewer->activateWindow();
-        viewer->setFocus();
     }
     void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QWidget* target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : viewer.get();
@@ -111,6 +110,29 @@ TEST_F(ViewerShortcutTest, SpaceOnAFocusedButtonPressesOnlyThatButton) {
     Pump(50);
     EXPECT_EQ(State().shotPending.load(), 0);
     EXPECT_EQ(Folder("Single Shots").size(), 1u);
+}
+
+// A user presses Space right after the start, or after using a button or a menu: a photo, never the
+// button last used (a focused button would take Space for itself).
+TEST_F(ViewerShortcutTest, TheLivePictureKeepsTheFocusWhateverButtonOrMenuWasClicked) {
+    QWidget* picture = viewer->PreviewWindow()->VideoHost();
+    // The window's focus widget: the one that has the keys whenever the window is active.
+    EXPECT_EQ(viewer->focusWidget(), picture);
+
+    CCoolBtn* tools = viewer->ViewerLayout().ToolsButton();
+    QTest::mouseClick(tools, Qt::LeftButton, {}, QPoint(10, 10));
+    ASSERT_TRUE(tools->IsMenuOpen());
+    tools->Menu().FindCommand(viewer_id::kToolsCrosshair)->trigger();
+    tools->Menu().hide();
+    QTest::mouseClick(viewer->ViewerLayout().RotateButton(), Qt::LeftButton, {}, QPoint(10, 10));
+    viewer->ViewerLayout().RotateButton()->Menu().hide();
+    QTest::mouseClick(Button(viewer_id::kTakePhoto), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return PhotoWritten(); }));
+    EXPECT_EQ(viewer->focusWidget(), picture);
+
+    Key(Qt::Key_Space);
+    ASSERT_TRUE(WaitFor([&] { return Folder("Single Shots").size() == 2 && PhotoWritten(); }));
+    EXPECT_TRUE(viewer->PictureOverlay()->isVisible());  // the crosshair chosen above
 }
 
 TEST_F(ViewerShortcutTest, DisabledButtonsIgnoreTheirKeys) {
